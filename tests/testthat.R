@@ -1,0 +1,4 @@
+library(testthat)
+library(ksdist)
+
+test_check("ksdist")
