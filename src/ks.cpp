@@ -13,7 +13,11 @@
 // contraction off for this file whatever they say, and the checks refuse to
 // build under flags that license reassociation or assume finite values.
 
+#if defined(__clang__)
+#pragma STDC FP_CONTRACT OFF
+#elif defined(__GNUC__)
 #pragma GCC optimize("fp-contract=off")
+#endif
 
 #if defined(__FAST_MATH__) || defined(__ASSOCIATIVE_MATH__) || \
     defined(__RECIPROCAL_MATH__) || (defined(__FINITE_MATH_ONLY__) && __FINITE_MATH_ONLY__)
