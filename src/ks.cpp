@@ -122,3 +122,129 @@ KS_EXPORT SEXP pKS2(SEXP statistic, SEXP stol) {
     }
     return ans;
 }
+
+// ---------------------------------------------------------------------------
+// Exact one-sample distribution.
+//
+// With n d = k - h (k a positive integer, 0 < h <= 1), P(D_n < d) equals
+// n!/n^n times the centre element of H^n, where H is the m x m matrix,
+// m = 2k - 1, built below.  H^n grows like n^n/n!, far beyond the double
+// range, so the power is carried as a scaled matrix V * 10^e, moving whole
+// blocks of 140 decades between V and e.  The exponents are 64-bit so that
+// no sample size can overflow them; a 32-bit exponent gives the same bits
+// wherever it does not overflow.
+// ---------------------------------------------------------------------------
+namespace {
+
+// P = A B for m x m row-major matrices; P distinct from A and B.  Every
+// element is summed in ascending r from an initial 0, each product rounded
+// before it is added.
+void m_multiply(const double *A, const double *B, double *P, int m) {
+    if (m <= 0) return;
+    const size_t mm = static_cast<size_t>(m);
+    for (size_t i = 0; i < mm; i++) {
+        for (size_t j = 0; j < mm; j++) {
+            double s = 0.0;
+            for (size_t r = 0; r < mm; r++)
+                s = s + A[i * mm + r] * B[r * mm + j];
+            P[i * mm + j] = s;
+        }
+    }
+}
+
+// V 10^e = A^n, n >= 1, by binary exponentiation on the way back up from
+// the base level.  Each level takes its scratch block only after the level
+// below has released its own, so at most three m x m blocks (A, V and one
+// scratch) are alive at once.  After each level, if the centre element has
+// passed 1e140, the whole of V is scaled down by 1e-140 together.
+void m_power(const double *A, double *V, int64_t *e, int m, int n) {
+    const size_t mm = static_cast<size_t>(m) * static_cast<size_t>(m);
+    if (n == 1) {
+        std::memcpy(V, A, mm * sizeof(double));
+        *e = 0;
+        return;
+    }
+    m_power(A, V, e, m, n / 2);
+    double *B = static_cast<double *>(R_chk_calloc(mm, sizeof(double)));
+    m_multiply(V, V, B, m);
+    if (n % 2 == 0)
+        std::memcpy(V, B, mm * sizeof(double));
+    else
+        m_multiply(A, B, V, m);
+    *e = 2 * *e;
+    const size_t c = static_cast<size_t>(m / 2) * static_cast<size_t>(m) + static_cast<size_t>(m / 2);
+    if (V[c] > 1e140) {
+        for (size_t i = 0; i < mm; i++) V[i] = V[i] * 1e-140;
+        *e += 140;
+    }
+    R_chk_free(B);
+}
+
+// Largest n d for which m = 2 floor(n d) + 1 has m^2 < 2^31: the matrix
+// order and its element count stay in the 32-bit range.
+constexpr double max_nd = 23170.0;
+
+} // namespace
+
+KS_EXPORT SEXP pKolmogorov2x(SEXP statistic, SEXP sn) {
+    const int n = Rf_asInteger(sn);
+    const double d = Rf_asReal(statistic);
+
+    // Arguments outside the computation's domain are answered here, before
+    // anything is allocated: a size below 1 would never end the power, a
+    // NaN has no probability, and for |n d| out of range the matrix cannot
+    // be formed.  P(D_n < d) is exactly 0 for d <= 0 and 1 for d >= 1.
+    if (n == NA_INTEGER) return Rf_ScalarReal(NA_REAL);
+    if (n < 1) return Rf_ScalarReal(R_NaN);
+    if (std::isnan(d)) return Rf_ScalarReal(d);
+    const double t = d * static_cast<double>(n);
+    if (t <= -1.0) return Rf_ScalarReal(0.0);
+    if (!(t < max_nd)) return Rf_ScalarReal(d >= 1.0 ? 1.0 : R_NaN);
+
+    const int k = static_cast<int>(t) + 1;
+    const int m = 2 * k - 1;
+    const double h = static_cast<double>(k) - t;
+    const size_t mm = static_cast<size_t>(m) * static_cast<size_t>(m);
+
+    double *H = static_cast<double *>(R_chk_calloc(mm, sizeof(double)));
+    double *Q = static_cast<double *>(R_chk_calloc(mm, sizeof(double)));
+
+    // Ones on and below the diagonal and on the first superdiagonal.
+    for (int i = 0; i < m; i++)
+        for (int j = 0; j < m; j++)
+            H[i * m + j] = (j <= i + 1) ? 1.0 : 0.0;
+    // First column and last row lose the powers of h; the corner loses h^m
+    // twice and gets (2h - 1)^m back when 2h > 1.
+    for (int i = 0; i < m; i++) {
+        H[i * m] = H[i * m] - std::pow(h, static_cast<double>(i + 1));
+        H[(m - 1) * m + i] = H[(m - 1) * m + i] - std::pow(h, static_cast<double>(m - i));
+    }
+    if ((h + h) - 1.0 > 0.0)
+        H[(m - 1) * m] = std::pow(2.0 * h - 1.0, static_cast<double>(m)) + H[(m - 1) * m];
+    // Element (i, j), j <= i, is divided by (i - j + 1)!, one factor at a
+    // time in ascending order.
+    for (int i = 0; i < m; i++)
+        for (int j = 0; j <= i; j++)
+            for (int g = 1; g <= i - j + 1; g++)
+                H[i * m + j] = H[i * m + j] / static_cast<double>(g);
+
+    int64_t eQ = 0;
+    m_power(H, Q, &eQ, m, n);
+
+    // Multiply in n!/n^n one factor at a time, moving 140 decades into the
+    // exponent whenever s would otherwise drift towards underflow.
+    double s = Q[static_cast<size_t>(k - 1) * static_cast<size_t>(m) + static_cast<size_t>(k - 1)];
+    const double nd = static_cast<double>(n);
+    for (int i = 1; i <= n; i++) {
+        s = (s * static_cast<double>(i)) / nd;
+        if (s < 1e-140) {
+            s = s * 1e140;
+            eQ -= 140;
+        }
+    }
+    const double p = std::pow(10.0, static_cast<double>(eQ)) * s;
+
+    R_chk_free(H);
+    R_chk_free(Q);
+    return Rf_ScalarReal(p);
+}
