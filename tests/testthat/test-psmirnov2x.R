@@ -1,0 +1,120 @@
+# Exact two-sample distribution P(D_{m,n} < d).
+
+# Independent oracle: count the admissible lattice paths exactly.  A step to
+# (i, j) is allowed when |i n - j m| <= K, with K the largest attained
+# multiple below d (d m n within 1e-7 above an integer counts as it).  Counts
+# are integers below 2^53, hence exact in doubles; one division at the end.
+smirnov_count <- function(d, m, n) {
+  K <- floor((d * m) * n - 1e-7)
+  ok <- function(i, j) abs(i * n - j * m) <= K
+  j <- 0:n
+  cnt <- ifelse(ok(0, j), 1, 0)
+  cnt <- cumprod(cnt)                       # row 0: a prefix of ones
+  for (i in seq_len(m)) {
+    inside <- ok(i, j)
+    new <- numeric(n + 1)
+    # The band is one run of columns; a row is a running sum over it.
+    run <- which(inside)
+    if (length(run)) new[run] <- cumsum(cnt[run])
+    cnt <- new
+  }
+  c(count = cnt[n + 1], total = choose(m + n, m))
+}
+
+# The same operations in the same order as the compiled code, in R's
+# interpreter (nothing fused); used to pin the bits.
+ps2x_ref <- function(d, m, n) {
+  if (m > n) { t <- m; m <- n; n <- t }
+  q <- (floor((d * m) * n - 1e-7) + 0.5) / (m * n)
+  u <- ifelse((0:n) / n > q, 0, 1)
+  u[is.na(u)] <- 1
+  for (i in seq_len(m)) {
+    w <- i / (i + n)
+    u[1] <- if (isTRUE(i / m > q)) 0 else u[1] * w
+    for (j in seq_len(n)) {
+      u[j + 1] <- if (isTRUE(abs(i / m - j / n) > q)) 0 else u[j + 1] * w + u[j]
+    }
+  }
+  u[n + 1]
+}
+
+test_that("agrees with exact path counts on all sizes up to 12 x 12", {
+  worst <- 0
+  zero_mismatch <- 0
+  for (m in 1:12) for (n in 1:12) {
+    k <- 0:(m * n)
+    base <- k / (m * n)
+    for (d in c(base, base * (1 + 1e-9), base * (1 - 1e-9), base + 0.5 / (m * n))) {
+      oc <- smirnov_count(d, m, n)
+      exact <- oc[["count"]] / oc[["total"]]
+      got <- ps2x(d, m, n)
+      if ((exact == 0) != (got == 0)) zero_mismatch <- zero_mismatch + 1
+      if (exact > 0) {
+        # Every operation is on non-negative numbers, so relative errors only
+        # add up: at most one rounding for w and two per cell along each of
+        # the m + n steps of a path, plus the oracle's one division.
+        worst <- max(worst, abs(got - exact) / exact / (3 * (m + n) + 1))
+      }
+    }
+  }
+  expect_identical(zero_mismatch, 0)
+  expect_lte(worst, 2^-53)
+})
+
+test_that("exact doubles at the documented sizes", {
+  expect_identical(hex(ps2x(0.6, 5, 5)), hex(ulps(9 / 14, -1)))
+  expect_identical(hex(ps2x(0.5, 5, 5)), hex(ulps(9 / 14, -1)))
+  expect_identical(hex(ps2x(0.4, 5, 5)), hex(8 / 63))
+  expect_identical(ps2x(0.2, 5, 5), 0)
+  expect_identical(hex(ps2x(1, 4, 6)), hex(ulps(104 / 105, -2)))
+  expect_identical(hex(ps2x(0.5, 4, 6)), hex(ulps(47 / 105, -1)))
+  expect_identical(hex(ps2x(1.5, 4, 6)), hex(1 - 2 * 2^-53))
+  expect_identical(hex(ps2x(0.25, 7, 3)), hex(1 / 60))
+  expect_equal(ps2x(0.3, 10, 12), 0.370, tolerance = 1e-3)
+})
+
+test_that("bits match the reference operation order", {
+  set.seed(11)
+  for (r in 1:40) {
+    m <- sample(1:25, 1); n <- sample(1:25, 1)
+    d <- runif(1, 0, 1.05)
+    expect_identical(hex(ps2x(d, m, n)), hex(ps2x_ref(d, m, n)))
+  }
+})
+
+test_that("argument order does not matter", {
+  set.seed(3)
+  for (r in 1:50) {
+    m <- sample(0:40, 1); n <- sample(0:40, 1); d <- runif(1)
+    expect_identical(ps2x(d, m, n), ps2x(d, n, m))
+  }
+})
+
+test_that("the 1e-7 allowance absorbs rounding in d", {
+  expect_identical(ps2x(1 / 3, 2, 3), 0)
+  expect_identical(ps2x(1 / 3 + 1e-9, 2, 3), 0)
+  expect_identical(ps2x(1 / 3 + 1e-6, 2, 3), 0.1)
+})
+
+test_that("degenerate statistics and sizes", {
+  for (d in c(0, -0.5, -Inf)) expect_identical(ps2x(d, 4, 6), 0)
+  expect_identical(ps2x(NaN, 4, 6), ps2x(1.5, 4, 6))
+  expect_identical(ps2x(Inf, 4, 6), ps2x(1.5, 4, 6))
+  expect_identical(ps2x(NA_real_, 4, 6), ps2x(1.5, 4, 6))
+  expect_identical(ps2x(0.5, 0, 5), 0)
+  expect_identical(ps2x(Inf, 0, 5), 1)
+  expect_identical(ps2x(NaN, 5, 0), 1)
+  for (d in c(-1, 0, 0.5, 3, NaN)) expect_identical(ps2x(d, 0, 0), 1)
+})
+
+test_that("sizes outside the int range or negative are answered safely", {
+  r <- ps2x(0.5, NA_integer_, 5L)
+  expect_true(is.na(r) && !is.nan(r))
+  r <- ps2x(0.5, 5L, NA_integer_)
+  expect_true(is.na(r) && !is.nan(r))
+  expect_true(is.nan(ps2x(0.5, -1L, 5L)))
+  expect_true(is.nan(ps2x(0.5, 5L, -2L)))
+  expect_true(is.nan(ps2x(0.5, 0L, .Machine$integer.max)))
+  expect_true(is.nan(ps2x(0.5, 2L, .Machine$integer.max - 1L)))
+  expect_true(is.nan(ps2x(0.5, 1500000000L, 1500000000L)))
+})
