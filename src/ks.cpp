@@ -257,8 +257,112 @@ KS_EXPORT SEXP pKolmogorov2x(SEXP statistic, SEXP sn) {
 // only multiples of 1/(m n), so q sits half a step above the largest one
 // below d (a d m n within 1e-7 above an integer counts as that integer,
 // absorbing the rounding in d).  Counts are held divided by C(i+n, i) row by
-// row, which keeps every stored value in [0, 1] without any rescaling.
+// row: u[j] = #paths to (i, j) / C(i+n, i), so
+//     u[j] <- u[j] * i/(i+n) + u[j-1]
+// and every stored value lies in [0, 1].
+//
+// That normalisation is relative to the far end of the row, (i, n), so a
+// cell near the diagonal of a large table holds C(i+j, i)/C(i+n, i): about
+// 1e-334 for m = n = 3000 at the centre, beyond the double range.  Such
+// cells underflow and the result collapses (to 0 for m = n = 3000 even at
+// d = 1.5).  When any value comes near the bottom of the range the rows are
+// computed again with a private binary exponent per cell: the same roundings
+// as long as nothing underflows, so the bits of every result that never came
+// near underflow are unchanged, and the correct probability otherwise.
 // ---------------------------------------------------------------------------
+namespace {
+
+// Values below this are close enough to underflow that the next row's
+// products (by w >= 1/(n+1) > 2^-31) might leave the normal range.
+constexpr double smirnov_tiny = 0x1p-990;
+
+// The plain rows.  Returns whether any value fell below smirnov_tiny.
+bool smirnov_rows(double *u, int m, int n, double q) {
+    const double md = static_cast<double>(m);
+    const double nd = static_cast<double>(n);
+    bool tiny = false;
+    // Comparisons are "> q": a point on the threshold, or a NaN comparison,
+    // counts as inside the band.
+    for (int j = 0; j <= n; j++)
+        u[j] = (static_cast<double>(j) / nd > q) ? 0.0 : 1.0;
+    for (int i = 1; i <= m; i++) {
+        const double w = static_cast<double>(i) / static_cast<double>(i + n);
+        const double x = static_cast<double>(i) / md;
+        u[0] = (x > q) ? 0.0 : u[0] * w;
+        tiny |= (u[0] > 0.0) & (u[0] < smirnov_tiny);
+        for (int j = 1; j <= n; j++) {
+            const double v = (std::fabs(x - static_cast<double>(j) / nd) > q) ? 0.0 : u[j] * w + u[j - 1];
+            tiny |= (v > 0.0) & (v < smirnov_tiny);
+            u[j] = v;
+        }
+    }
+    return tiny;
+}
+
+// a * 2^ea + b * 2^eb with a, b mantissas in [0.5, 1) or 0, rounded once
+// exactly as the plain sum of the two values would be, and renormalised.
+// Aligning to the larger exponent scales the smaller term exactly unless it
+// drops out of the normal range, and then it is far below half an ulp of the
+// larger term and would not change the rounded sum either.
+inline void wide_sum(double a, int64_t ea, double b, int64_t eb, double *r, int64_t *er) {
+    double s;
+    int64_t e;
+    if (b == 0.0) {
+        s = a;
+        e = ea;
+    } else if (a == 0.0) {
+        s = b;
+        e = eb;
+    } else if (ea >= eb) {
+        const int64_t k = eb - ea;
+        s = a + std::ldexp(b, k < -2000 ? -2000 : static_cast<int>(k));
+        e = ea;
+    } else {
+        const int64_t k = ea - eb;
+        s = std::ldexp(a, k < -2000 ? -2000 : static_cast<int>(k)) + b;
+        e = eb;
+    }
+    int k = 0;
+    *r = std::frexp(s, &k);
+    *er = (s == 0.0) ? 0 : e + k;
+}
+
+// The same rows with value u[j] * 2^ex[j] per cell.
+double smirnov_rows_wide(double *u, int64_t *ex, int m, int n, double q) {
+    const double md = static_cast<double>(m);
+    const double nd = static_cast<double>(n);
+    for (int j = 0; j <= n; j++) {
+        const double v = (static_cast<double>(j) / nd > q) ? 0.0 : 1.0;
+        int k = 0;
+        u[j] = std::frexp(v, &k);
+        ex[j] = k;
+    }
+    for (int i = 1; i <= m; i++) {
+        const double w = static_cast<double>(i) / static_cast<double>(i + n);
+        const double x = static_cast<double>(i) / md;
+        if (x > q) {
+            u[0] = 0.0;
+            ex[0] = 0;
+        } else {
+            wide_sum(u[0] * w, ex[0], 0.0, 0, &u[0], &ex[0]);
+        }
+        for (int j = 1; j <= n; j++) {
+            if (std::fabs(x - static_cast<double>(j) / nd) > q) {
+                u[j] = 0.0;
+                ex[j] = 0;
+            } else {
+                wide_sum(u[j] * w, ex[j], u[j - 1], ex[j - 1], &u[j], &ex[j]);
+            }
+        }
+    }
+    // Back to a plain double: one rounding, to a subnormal or to 0 only when
+    // the probability itself is that small.
+    const int64_t e = ex[n];
+    return std::ldexp(u[n], e < -2000 ? -2000 : (e > 2000 ? 2000 : static_cast<int>(e)));
+}
+
+} // namespace
+
 KS_EXPORT SEXP pSmirnov2x(SEXP statistic, SEXP sm, SEXP sn) {
     int m = Rf_asInteger(sm);
     int n = Rf_asInteger(sn);
@@ -279,18 +383,10 @@ KS_EXPORT SEXP pSmirnov2x(SEXP statistic, SEXP sm, SEXP sn) {
     const double nd = static_cast<double>(n);
     const double q = (std::floor((d * md) * nd - 1e-7) + 0.5) / (md * nd);
 
-    double *u = reinterpret_cast<double *>(R_alloc(static_cast<size_t>(n) + 1, sizeof(double)));
+    const size_t len = static_cast<size_t>(n) + 1;
+    double *u = reinterpret_cast<double *>(R_alloc(len, sizeof(double)));
+    if (!smirnov_rows(u, m, n, q)) return Rf_ScalarReal(u[n]);
 
-    // Comparisons are "> q": a point on the threshold, or a NaN comparison,
-    // counts as inside the band.
-    for (int j = 0; j <= n; j++)
-        u[j] = (static_cast<double>(j) / nd > q) ? 0.0 : 1.0;
-    for (int i = 1; i <= m; i++) {
-        const double w = static_cast<double>(i) / static_cast<double>(i + n);
-        const double x = static_cast<double>(i) / md;
-        u[0] = (x > q) ? 0.0 : u[0] * w;
-        for (int j = 1; j <= n; j++)
-            u[j] = (std::fabs(x - static_cast<double>(j) / nd) > q) ? 0.0 : u[j] * w + u[j - 1];
-    }
-    return Rf_ScalarReal(u[n]);
+    int64_t *ex = reinterpret_cast<int64_t *>(R_alloc(len, sizeof(int64_t)));
+    return Rf_ScalarReal(smirnov_rows_wide(u, ex, m, n, q));
 }

@@ -118,3 +118,49 @@ test_that("sizes outside the int range or negative are answered safely", {
   expect_true(is.nan(ps2x(0.5, 2L, .Machine$integer.max - 1L)))
   expect_true(is.nan(ps2x(0.5, 1500000000L, 1500000000L)))
 })
+
+# Exact counts with big integers, keeping only the band of each row.
+smirnov_big <- function(d, m, n) {
+  K <- floor((d * m) * n - 1e-7)
+  j <- 0:n
+  lo <- 0
+  hi <- max(j[abs(j * m) <= K])
+  vals <- gmp::as.bigz(rep(1, hi + 1))
+  for (i in seq_len(m)) {
+    run <- j[abs(i * n - j * m) <= K]
+    nlo <- min(run)
+    nhi <- max(run)
+    keep <- if (nlo <= hi) vals[(nlo - lo + 1):(hi - lo + 1)] else gmp::as.bigz(integer(0))
+    pad <- nhi - max(hi, nlo - 1)
+    if (pad > 0) keep <- c(keep, gmp::as.bigz(rep(0, pad)))
+    vals <- cumsum(keep)
+    lo <- nlo
+    hi <- nhi
+  }
+  as.double(gmp::as.bigq(vals[length(vals)], gmp::chooseZ(m + n, m)))
+}
+
+test_that("large tables whose normalised counts leave the double range", {
+  skip_if_not_installed("gmp")
+  # Near the diagonal of a 2600 x 2600 table the row-normalised counts are
+  # around 1e-340: held as plain doubles they underflow and the result
+  # collapses (to about 0.73 here).  The exact value is about 0.954.
+  N <- 2600
+  d <- 1.36 * sqrt(2 / N)
+  expect_equal(ps2x(d, N, N), smirnov_big(d, N, N), tolerance = 1e-12)
+  # No band at all: every path counts.
+  expect_equal(ps2x(1.5, 3000, 3000), 1, tolerance = 1e-12)
+  expect_equal(ps2x(0.5, 10000, 10000), 1, tolerance = 1e-12)
+})
+
+test_that("per-cell exponents change no bit where nothing underflows", {
+  # With the whole table inside the band the smallest value is
+  # 1/C(1006, 503) ~ 2^-1000.7: small enough for the exponent-per-cell
+  # rows to take over, yet every value is still a normal double, so the
+  # plain roundings must be reproduced exactly.
+  expect_lt(lchoose(1006, 503) / log(2), 1022)
+  expect_gt(lchoose(1006, 503) / log(2), 990)
+  for (d in c(1.5, 0.99)) {
+    expect_identical(hex(ps2x(d, 503, 503)), hex(ps2x_ref(d, 503, 503)))
+  }
+})
