@@ -1,8 +1,9 @@
 # Argument checking and small helpers shared by the user-facing functions.
 
-# A numeric (double or integer) vector argument, returned as double.
+# A numeric (double or integer) vector argument, returned as double.  A
+# logical vector of NAs is accepted too, as R's own p- and q-functions do.
 check_numeric <- function(x, name) {
-  if (!is.numeric(x))
+  if (!is.numeric(x) && !(is.logical(x) && all(is.na(x))))
     stop(sprintf("'%s' must be a numeric vector, not %s", name, describe(x)),
          call. = FALSE)
   as.double(x)
