@@ -138,18 +138,76 @@ namespace {
 
 // P = A B for m x m row-major matrices; P distinct from A and B.  Every
 // element is summed in ascending r from an initial 0, each product rounded
-// before it is added.
-void m_multiply(const double *A, const double *B, double *P, int m) {
-    if (m <= 0) return;
-    const size_t mm = static_cast<size_t>(m);
-    for (size_t i = 0; i < mm; i++) {
-        for (size_t j = 0; j < mm; j++) {
-            double s = 0.0;
-            for (size_t r = 0; r < mm; r++)
-                s = s + A[i * mm + r] * B[r * mm + j];
-            P[i * mm + j] = s;
+// before it is added: P[i][j] = (((0 + a_i0 b_0j) + a_i1 b_1j) + ...).
+//
+// Only the order of the work differs from the textbook i-j-r loop.  P is
+// computed in tiles of 4 rows by 8 columns held in registers while r runs
+// from 0 to m-1, so each B row segment loaded serves four rows and each
+// A element eight columns, and the eight columns go through the vector
+// unit side by side.  Lanes never mix: every element keeps its own sum in
+// its own order, so the bits are those of the scalar loop.  With hardware
+// support a 256-bit copy of the routine is chosen at load time.
+typedef double v4d __attribute__((vector_size(32), aligned(8)));
+
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) && \
+    !defined(__SANITIZE_ADDRESS__)
+#define KS_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define KS_CLONES
+#endif
+
+// Rows [i0, i1) and columns [j0, j1) of P, in i-r-j order.
+inline void m_multiply_edge(const double *A, const double *B, double *P, size_t m,
+                            size_t i0, size_t i1, size_t j0, size_t j1) {
+    for (size_t i = i0; i < i1; i++) {
+        double *p = P + i * m;
+        for (size_t j = j0; j < j1; j++) p[j] = 0.0;
+        for (size_t r = 0; r < m; r++) {
+            const double a = A[i * m + r];
+            const double *b = B + r * m;
+            for (size_t j = j0; j < j1; j++) p[j] = p[j] + a * b[j];
         }
     }
+}
+
+KS_CLONES
+void m_multiply(const double *A, const double *B, double *P, int m_) {
+    if (m_ <= 0) return;
+    const size_t m = static_cast<size_t>(m_);
+    const size_t m4 = m - m % 4, m8 = m - m % 8;
+    for (size_t j = 0; j < m8; j += 8) {
+        for (size_t i = 0; i < m4; i += 4) {
+            const double *a0 = A + i * m, *a1 = a0 + m, *a2 = a1 + m, *a3 = a2 + m;
+            v4d c00 = {0, 0, 0, 0}, c01 = c00, c10 = c00, c11 = c00;
+            v4d c20 = c00, c21 = c00, c30 = c00, c31 = c00;
+            const double *b = B + j;
+            for (size_t r = 0; r < m; r++, b += m) {
+                const v4d b0 = *reinterpret_cast<const v4d *>(b);
+                const v4d b1 = *reinterpret_cast<const v4d *>(b + 4);
+                c00 = c00 + a0[r] * b0;
+                c01 = c01 + a0[r] * b1;
+                c10 = c10 + a1[r] * b0;
+                c11 = c11 + a1[r] * b1;
+                c20 = c20 + a2[r] * b0;
+                c21 = c21 + a2[r] * b1;
+                c30 = c30 + a3[r] * b0;
+                c31 = c31 + a3[r] * b1;
+            }
+            double *p = P + i * m + j;
+            *reinterpret_cast<v4d *>(p) = c00;
+            *reinterpret_cast<v4d *>(p + 4) = c01;
+            *reinterpret_cast<v4d *>(p + m) = c10;
+            *reinterpret_cast<v4d *>(p + m + 4) = c11;
+            *reinterpret_cast<v4d *>(p + 2 * m) = c20;
+            *reinterpret_cast<v4d *>(p + 2 * m + 4) = c21;
+            *reinterpret_cast<v4d *>(p + 3 * m) = c30;
+            *reinterpret_cast<v4d *>(p + 3 * m + 4) = c31;
+        }
+    }
+    // What the tiles do not cover: the last m mod 4 rows, and the last
+    // m mod 8 columns of every row.
+    m_multiply_edge(A, B, P, m, m4, m, 0, m8);
+    m_multiply_edge(A, B, P, m, 0, m, m8, m);
 }
 
 // V 10^e = A^n, n >= 1, by binary exponentiation on the way back up from
@@ -222,11 +280,24 @@ KS_EXPORT SEXP pKolmogorov2x(SEXP statistic, SEXP sn) {
     if ((h + h) - 1.0 > 0.0)
         H[(m - 1) * m] = std::pow(2.0 * h - 1.0, static_cast<double>(m)) + H[(m - 1) * m];
     // Element (i, j), j <= i, is divided by (i - j + 1)!, one factor at a
-    // time in ascending order.
+    // time in ascending order.  Strictly inside, every such element starts
+    // at 1, so its result depends on i - j alone: f[g] = ((1/1)/2).../g is
+    // computed once per diagonal (in Q, which is not needed yet), making
+    // this O(m^2) instead of O(m^3) with the very same roundings.  The
+    // first column and the last row start from their own values and get
+    // their divisions one by one.
+    if (m > 2) {
+        double *f = Q;
+        f[0] = 1.0;
+        for (int g = 1; g < m - 1; g++) f[g] = f[g - 1] / static_cast<double>(g);
+        for (int i = 1; i < m - 1; i++)
+            for (int j = 1; j <= i; j++) H[i * m + j] = f[i - j + 1];
+    }
     for (int i = 0; i < m; i++)
-        for (int j = 0; j <= i; j++)
-            for (int g = 1; g <= i - j + 1; g++)
-                H[i * m + j] = H[i * m + j] / static_cast<double>(g);
+        for (int g = 1; g <= i + 1; g++) H[i * m] = H[i * m] / static_cast<double>(g);
+    for (int j = 1; j < m; j++)
+        for (int g = 1; g <= m - j; g++)
+            H[(m - 1) * m + j] = H[(m - 1) * m + j] / static_cast<double>(g);
 
     int64_t eQ = 0;
     m_power(H, Q, &eQ, m, n);
@@ -276,84 +347,161 @@ namespace {
 // products (by w >= 1/(n+1) > 2^-31) might leave the normal range.
 constexpr double smirnov_tiny = 0x1p-990;
 
-// The plain rows.  Returns whether any value fell below smirnov_tiny.
-bool smirnov_rows(double *u, int m, int n, double q) {
+// The band of one row.  A cell (i, j) is inside when |i/m - j/n| <= q as
+// computed, with "> q" meaning outside, so a point on the threshold and a
+// NaN comparison are inside.  Because i/m - j/n is computed with monotone
+// roundings, the inside cells of a row form one run [lo, hi], and both ends
+// move only rightwards from one row to the next: each row's run is found by
+// advancing the previous one, with the very same test on the very same
+// doubles as a scan over every column would make.
+struct Band {
+    int lo, hi;   // current run; lo > hi when a row has none
+};
+
+inline bool outside(double x, int j, double nd, double q) {
+    return std::fabs(x - static_cast<double>(j) / nd) > q;
+}
+
+// Moves the band to row x; returns false when the row has no inside cell.
+inline bool band_advance(Band *b, double x, int n, double nd, double q) {
+    int lo = b->lo;
+    // Cells left of the band are those with x - j/n > q.
+    while (lo <= n && x - static_cast<double>(lo) / nd > q) lo++;
+    if (lo > n || outside(x, lo, nd, q)) return false;
+    int hi = b->hi < lo ? lo : b->hi;
+    while (hi < n && !outside(x, hi + 1, nd, q)) hi++;
+    b->lo = lo;
+    b->hi = hi;
+    return true;
+}
+
+// Row 0 of both passes: ones on the leading run {j : j/n <= q}, zeros after.
+inline int smirnov_row0(double *u, int n, double nd, double q) {
+    int hi = -1;
+    while (hi < n && !(static_cast<double>(hi + 1) / nd > q)) hi++;
+    for (int j = 0; j <= hi; j++) u[j] = 1.0;
+    for (int j = hi + 1; j <= n; j++) u[j] = 0.0;
+    return hi;
+}
+
+// The plain rows, over the band only: cells outside it are 0 in every row,
+// so only the cells the band has just left need writing.  Returns 1 when
+// some value fell below smirnov_tiny (the caller then starts again with
+// per-cell exponents) and 0 otherwise; *result receives u[n].
+int smirnov_rows(double *u, int m, int n, double q, double *result) {
     const double md = static_cast<double>(m);
     const double nd = static_cast<double>(n);
-    bool tiny = false;
-    // Comparisons are "> q": a point on the threshold, or a NaN comparison,
-    // counts as inside the band.
-    for (int j = 0; j <= n; j++)
-        u[j] = (static_cast<double>(j) / nd > q) ? 0.0 : 1.0;
+    Band b = {0, smirnov_row0(u, n, nd, q)};
+    if (b.hi < 0) {
+        *result = u[n];
+        return 0;
+    }
     for (int i = 1; i <= m; i++) {
         const double w = static_cast<double>(i) / static_cast<double>(i + n);
         const double x = static_cast<double>(i) / md;
-        u[0] = (x > q) ? 0.0 : u[0] * w;
-        tiny |= (u[0] > 0.0) & (u[0] < smirnov_tiny);
-        for (int j = 1; j <= n; j++) {
-            const double v = (std::fabs(x - static_cast<double>(j) / nd) > q) ? 0.0 : u[j] * w + u[j - 1];
-            tiny |= (v > 0.0) & (v < smirnov_tiny);
-            u[j] = v;
+        const int old_lo = b.lo;
+        if (!band_advance(&b, x, n, nd, q)) {
+            // No path crosses this row: every count from here on is 0.
+            *result = 0.0;
+            return 0;
         }
+        for (int j = old_lo; j < b.lo; j++) u[j] = 0.0;
+        int j = b.lo;
+        bool tiny = false;
+        if (j == 0) {
+            u[0] = u[0] * w;
+            tiny = u[0] > 0.0 && u[0] < smirnov_tiny;
+            j = 1;
+        }
+        double prev = u[j - 1];
+        for (; j <= b.hi; j++) {
+            prev = u[j] * w + prev;
+            u[j] = prev;
+            tiny |= (prev > 0.0) & (prev < smirnov_tiny);
+        }
+        if (tiny) return 1;
     }
-    return tiny;
+    *result = u[n];
+    return 0;
 }
 
-// a * 2^ea + b * 2^eb with a, b mantissas in [0.5, 1) or 0, rounded once
-// exactly as the plain sum of the two values would be, and renormalised.
-// Aligning to the larger exponent scales the smaller term exactly unless it
-// drops out of the normal range, and then it is far below half an ulp of the
-// larger term and would not change the rounded sum either.
+// Exact scaling by 2^k for -1022 <= k <= 1023, through the exponent bits.
+inline double pow2(int k) {
+    const uint64_t bits = static_cast<uint64_t>(k + 1023) << 52;
+    double r;
+    std::memcpy(&r, &bits, sizeof r);
+    return r;
+}
+
+// Splits a positive normal double into a mantissa in [0.5, 1) and an
+// exponent, as frexp does.
+inline double split(double s, int64_t *e) {
+    uint64_t bits;
+    std::memcpy(&bits, &s, sizeof bits);
+    *e = static_cast<int64_t>((bits >> 52) & 0x7ff) - 1022;
+    bits = (bits & ~(uint64_t(0x7ff) << 52)) | (uint64_t(1022) << 52);
+    double r;
+    std::memcpy(&r, &bits, sizeof r);
+    return r;
+}
+
+// a * 2^ea + b * 2^eb, with a = (mantissa times w) in [2^-32, 1) and b a
+// mantissa in [0.5, 1), or either 0; the result is renormalised.  Aligned
+// to the larger exponent the smaller term is scaled exactly while it stays
+// normal; once it would not, it lies below 2^-990 times the larger term,
+// far below half an ulp, and the rounded sum is the larger term either way.
+// So the sum rounds exactly as the plain sum of the two values would.
 inline void wide_sum(double a, int64_t ea, double b, int64_t eb, double *r, int64_t *er) {
     double s;
     int64_t e;
+    if (a == 0.0) {
+        *r = b;
+        *er = eb;
+        return;
+    }
     if (b == 0.0) {
         s = a;
         e = ea;
-    } else if (a == 0.0) {
-        s = b;
-        e = eb;
     } else if (ea >= eb) {
         const int64_t k = eb - ea;
-        s = a + std::ldexp(b, k < -2000 ? -2000 : static_cast<int>(k));
+        s = a + (k >= -1000 ? b * pow2(static_cast<int>(k)) : 0.0);
         e = ea;
     } else {
         const int64_t k = ea - eb;
-        s = std::ldexp(a, k < -2000 ? -2000 : static_cast<int>(k)) + b;
+        s = (k >= -1000 ? a * pow2(static_cast<int>(k)) : 0.0) + b;
         e = eb;
     }
-    int k = 0;
-    *r = std::frexp(s, &k);
-    *er = (s == 0.0) ? 0 : e + k;
+    int64_t k;
+    *r = split(s, &k);
+    *er = e + k;
 }
 
-// The same rows with value u[j] * 2^ex[j] per cell.
+// The same rows with value u[j] * 2^ex[j] per cell, over the band only.
 double smirnov_rows_wide(double *u, int64_t *ex, int m, int n, double q) {
     const double md = static_cast<double>(m);
     const double nd = static_cast<double>(n);
+    Band b = {0, smirnov_row0(u, n, nd, q)};
+    // Row 0 holds ones, 0.5 * 2^1, and zeros.
     for (int j = 0; j <= n; j++) {
-        const double v = (static_cast<double>(j) / nd > q) ? 0.0 : 1.0;
-        int k = 0;
-        u[j] = std::frexp(v, &k);
-        ex[j] = k;
+        ex[j] = u[j] == 0.0 ? 0 : 1;
+        u[j] = u[j] * 0.5;
     }
+    if (b.hi < 0) return 0.0;
     for (int i = 1; i <= m; i++) {
         const double w = static_cast<double>(i) / static_cast<double>(i + n);
         const double x = static_cast<double>(i) / md;
-        if (x > q) {
-            u[0] = 0.0;
-            ex[0] = 0;
-        } else {
+        const int old_lo = b.lo;
+        if (!band_advance(&b, x, n, nd, q)) return 0.0;
+        for (int j = old_lo; j < b.lo; j++) {
+            u[j] = 0.0;
+            ex[j] = 0;
+        }
+        int j = b.lo;
+        if (j == 0) {
             wide_sum(u[0] * w, ex[0], 0.0, 0, &u[0], &ex[0]);
+            j = 1;
         }
-        for (int j = 1; j <= n; j++) {
-            if (std::fabs(x - static_cast<double>(j) / nd) > q) {
-                u[j] = 0.0;
-                ex[j] = 0;
-            } else {
-                wide_sum(u[j] * w, ex[j], u[j - 1], ex[j - 1], &u[j], &ex[j]);
-            }
-        }
+        for (; j <= b.hi; j++) wide_sum(u[j] * w, ex[j], u[j - 1], ex[j - 1], &u[j], &ex[j]);
     }
     // Back to a plain double: one rounding, to a subnormal or to 0 only when
     // the probability itself is that small.
@@ -385,7 +533,8 @@ KS_EXPORT SEXP pSmirnov2x(SEXP statistic, SEXP sm, SEXP sn) {
 
     const size_t len = static_cast<size_t>(n) + 1;
     double *u = reinterpret_cast<double *>(R_alloc(len, sizeof(double)));
-    if (!smirnov_rows(u, m, n, q)) return Rf_ScalarReal(u[n]);
+    double p;
+    if (smirnov_rows(u, m, n, q, &p) == 0) return Rf_ScalarReal(p);
 
     int64_t *ex = reinterpret_cast<int64_t *>(R_alloc(len, sizeof(int64_t)));
     return Rf_ScalarReal(smirnov_rows_wide(u, ex, m, n, q));

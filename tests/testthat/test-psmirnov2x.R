@@ -21,23 +21,6 @@ smirnov_count <- function(d, m, n) {
   c(count = cnt[n + 1], total = choose(m + n, m))
 }
 
-# The same operations in the same order as the compiled code, in R's
-# interpreter (nothing fused); used to pin the bits.
-ps2x_ref <- function(d, m, n) {
-  if (m > n) { t <- m; m <- n; n <- t }
-  q <- (floor((d * m) * n - 1e-7) + 0.5) / (m * n)
-  u <- ifelse((0:n) / n > q, 0, 1)
-  u[is.na(u)] <- 1
-  for (i in seq_len(m)) {
-    w <- i / (i + n)
-    u[1] <- if (isTRUE(i / m > q)) 0 else u[1] * w
-    for (j in seq_len(n)) {
-      u[j + 1] <- if (isTRUE(abs(i / m - j / n) > q)) 0 else u[j + 1] * w + u[j]
-    }
-  }
-  u[n + 1]
-}
-
 test_that("agrees with exact path counts on all sizes up to 12 x 12", {
   worst <- 0
   zero_mismatch <- 0
