@@ -64,6 +64,72 @@ SEXP double_copy(SEXP x) {
     return R_NilValue; // not reached
 }
 
+// The blocks one exact computation has taken from R's checked allocator.
+// Every call into R that may jump out of the module instead of returning
+// (an allocation that fails, a pending interrupt, a time limit) goes through
+// R_UnwindProtect with release_blocks as its clean-up, so the blocks are
+// freed before R carries on with the jump: nothing leaks, and the user sees
+// R's own error or interrupt.
+struct Guard {
+    double *blk[3];
+    SEXP cont;     // R's continuation token, protected by the caller
+    double work;   // operations since the last interrupt check
+};
+
+void release_blocks(void *data, Rboolean jump) {
+    if (!jump) return;
+    Guard *g = static_cast<Guard *>(data);
+    for (double *&p : g->blk) {
+        if (p) R_chk_free(p);
+        p = nullptr;
+    }
+}
+
+SEXP interrupt_body(void *) {
+    R_CheckUserInterrupt();
+    return R_NilValue;
+}
+
+// Lets R act on a pending interrupt or time limit once enough work has
+// been done since the last look (about a millisecond's worth), so that small
+// computations pay nothing for it.
+inline void poll_interrupt(Guard *g, double work) {
+    g->work += work;
+    if (g->work < 0x1p24) return;
+    g->work = 0;
+    R_UnwindProtect(interrupt_body, nullptr, release_blocks, g, g->cont);
+}
+
+struct TakeRequest {
+    size_t count;
+    double *block;
+};
+
+SEXP take_body(void *data) {
+    TakeRequest *r = static_cast<TakeRequest *>(data);
+    r->block = static_cast<double *>(R_chk_calloc(r->count, sizeof(double)));
+    return R_NilValue;
+}
+
+// A zero-filled block of count doubles, recorded in the guard.
+double *take(Guard *g, size_t count) {
+    TakeRequest r = {count, nullptr};
+    R_UnwindProtect(take_body, &r, release_blocks, g, g->cont);
+    for (double *&p : g->blk) {
+        if (!p) {
+            p = r.block;
+            break;
+        }
+    }
+    return r.block;
+}
+
+void give_back(Guard *g, double *block) {
+    for (double *&p : g->blk)
+        if (p == block) p = nullptr;
+    R_chk_free(block);
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -85,7 +151,7 @@ KS_EXPORT SEXP pKS2(SEXP statistic, SEXP stol) {
     }
     const int len = (TYPEOF(statistic) == NILSXP) ? 0 : LENGTH(statistic);
     const double tol = Rf_asReal(stol);
-    SEXP ans = double_copy(statistic);
+    SEXP ans = PROTECT(double_copy(statistic));
     double *p = REAL(ans);
 
     // Term bound for the small-x series.  Infinite or NaN roots (tol <= 0,
@@ -93,6 +159,8 @@ KS_EXPORT SEXP pKS2(SEXP statistic, SEXP stol) {
     const int kmax = trunc_to_int(std::sqrt(2.0 - std::log(tol)));
 
     for (int i = 0; i < len; i++) {
+        // Very long vectors stay interruptible; ans is protected meanwhile.
+        if ((i & 0xffff) == 0xffff) R_CheckUserInterrupt();
         const double x = p[i];
         if (x < 1.0) {
             const double z = -1.2337005501361697 / (x * x); // -pi^2/8 / x^2
@@ -120,6 +188,7 @@ KS_EXPORT SEXP pKS2(SEXP statistic, SEXP stol) {
             p[i] = sum;
         }
     }
+    UNPROTECT(1);
     return ans;
 }
 
@@ -171,7 +240,7 @@ inline void m_multiply_edge(const double *A, const double *B, double *P, size_t 
 }
 
 KS_CLONES
-void m_multiply(const double *A, const double *B, double *P, int m_) {
+void m_multiply(const double *A, const double *B, double *P, int m_, Guard *g) {
     if (m_ <= 0) return;
     const size_t m = static_cast<size_t>(m_);
     const size_t m4 = m - m % 4, m8 = m - m % 8;
@@ -203,6 +272,7 @@ void m_multiply(const double *A, const double *B, double *P, int m_) {
             *reinterpret_cast<v4d *>(p + 3 * m) = c30;
             *reinterpret_cast<v4d *>(p + 3 * m + 4) = c31;
         }
+        poll_interrupt(g, 8.0 * static_cast<double>(m) * static_cast<double>(m4));
     }
     // What the tiles do not cover: the last m mod 4 rows, and the last
     // m mod 8 columns of every row.
@@ -215,27 +285,27 @@ void m_multiply(const double *A, const double *B, double *P, int m_) {
 // below has released its own, so at most three m x m blocks (A, V and one
 // scratch) are alive at once.  After each level, if the centre element has
 // passed 1e140, the whole of V is scaled down by 1e-140 together.
-void m_power(const double *A, double *V, int64_t *e, int m, int n) {
+void m_power(const double *A, double *V, int64_t *e, int m, int n, Guard *g) {
     const size_t mm = static_cast<size_t>(m) * static_cast<size_t>(m);
     if (n == 1) {
         std::memcpy(V, A, mm * sizeof(double));
         *e = 0;
         return;
     }
-    m_power(A, V, e, m, n / 2);
-    double *B = static_cast<double *>(R_chk_calloc(mm, sizeof(double)));
-    m_multiply(V, V, B, m);
+    m_power(A, V, e, m, n / 2, g);
+    double *B = take(g, mm);
+    m_multiply(V, V, B, m, g);
     if (n % 2 == 0)
         std::memcpy(V, B, mm * sizeof(double));
     else
-        m_multiply(A, B, V, m);
+        m_multiply(A, B, V, m, g);
     *e = 2 * *e;
     const size_t c = static_cast<size_t>(m / 2) * static_cast<size_t>(m) + static_cast<size_t>(m / 2);
     if (V[c] > 1e140) {
         for (size_t i = 0; i < mm; i++) V[i] = V[i] * 1e-140;
         *e += 140;
     }
-    R_chk_free(B);
+    give_back(g, B);
 }
 
 // Largest n d for which m = 2 floor(n d) + 1 has m^2 < 2^31: the matrix
@@ -264,8 +334,9 @@ KS_EXPORT SEXP pKolmogorov2x(SEXP statistic, SEXP sn) {
     const double h = static_cast<double>(k) - t;
     const size_t mm = static_cast<size_t>(m) * static_cast<size_t>(m);
 
-    double *H = static_cast<double *>(R_chk_calloc(mm, sizeof(double)));
-    double *Q = static_cast<double *>(R_chk_calloc(mm, sizeof(double)));
+    Guard g = {{nullptr, nullptr, nullptr}, PROTECT(R_MakeUnwindCont()), 0.0};
+    double *H = take(&g, mm);
+    double *Q = take(&g, mm);
 
     // Ones on and below the diagonal and on the first superdiagonal.
     for (int i = 0; i < m; i++)
@@ -300,7 +371,7 @@ KS_EXPORT SEXP pKolmogorov2x(SEXP statistic, SEXP sn) {
             H[(m - 1) * m + j] = H[(m - 1) * m + j] / static_cast<double>(g);
 
     int64_t eQ = 0;
-    m_power(H, Q, &eQ, m, n);
+    m_power(H, Q, &eQ, m, n, &g);
 
     // Multiply in n!/n^n one factor at a time, moving 140 decades into the
     // exponent whenever s would otherwise drift towards underflow.
@@ -312,11 +383,13 @@ KS_EXPORT SEXP pKolmogorov2x(SEXP statistic, SEXP sn) {
             s = s * 1e140;
             eQ -= 140;
         }
+        if ((i & 0x3fffff) == 0) poll_interrupt(&g, 0x1p24);
     }
     const double p = std::pow(10.0, static_cast<double>(eQ)) * s;
 
-    R_chk_free(H);
-    R_chk_free(Q);
+    give_back(&g, H);
+    give_back(&g, Q);
+    UNPROTECT(1);
     return Rf_ScalarReal(p);
 }
 
@@ -375,6 +448,16 @@ inline bool band_advance(Band *b, double x, int n, double nd, double q) {
     return true;
 }
 
+// Lets R act on a pending interrupt or time limit every few million cells.
+// The work vectors come from R's transient allocator, which R reclaims
+// itself when it jumps, so the check may jump straight out.
+inline void poll_rows(double *work, int cells) {
+    *work += cells;
+    if (*work < 0x1p22) return;
+    *work = 0.0;
+    R_CheckUserInterrupt();
+}
+
 // Row 0 of both passes: ones on the leading run {j : j/n <= q}, zeros after.
 inline int smirnov_row0(double *u, int n, double nd, double q) {
     int hi = -1;
@@ -391,6 +474,7 @@ inline int smirnov_row0(double *u, int n, double nd, double q) {
 int smirnov_rows(double *u, int m, int n, double q, double *result) {
     const double md = static_cast<double>(m);
     const double nd = static_cast<double>(n);
+    double work = 0.0;
     Band b = {0, smirnov_row0(u, n, nd, q)};
     if (b.hi < 0) {
         *result = u[n];
@@ -420,6 +504,7 @@ int smirnov_rows(double *u, int m, int n, double q, double *result) {
             tiny |= (prev > 0.0) & (prev < smirnov_tiny);
         }
         if (tiny) return 1;
+        poll_rows(&work, b.hi - b.lo + 1);
     }
     *result = u[n];
     return 0;
@@ -480,6 +565,7 @@ inline void wide_sum(double a, int64_t ea, double b, int64_t eb, double *r, int6
 double smirnov_rows_wide(double *u, int64_t *ex, int m, int n, double q) {
     const double md = static_cast<double>(m);
     const double nd = static_cast<double>(n);
+    double work = 0.0;
     Band b = {0, smirnov_row0(u, n, nd, q)};
     // Row 0 holds ones, 0.5 * 2^1, and zeros.
     for (int j = 0; j <= n; j++) {
@@ -502,6 +588,7 @@ double smirnov_rows_wide(double *u, int64_t *ex, int m, int n, double q) {
             j = 1;
         }
         for (; j <= b.hi; j++) wide_sum(u[j] * w, ex[j], u[j - 1], ex[j - 1], &u[j], &ex[j]);
+        poll_rows(&work, 4 * (b.hi - b.lo + 1));
     }
     // Back to a plain double: one rounding, to a subnormal or to 0 only when
     // the probability itself is that small.

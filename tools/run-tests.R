@@ -24,6 +24,7 @@ if (status != 0) {
 }
 .libPaths(c(lib, .libPaths()))
 
+Sys.setenv(NOT_CRAN = "true")
 library(testthat)
 res <- test_dir(file.path(root, "tests", "testthat"), package = "ksdist",
                 load_package = "installed", filter = filter,

@@ -1,0 +1,107 @@
+# Long exact computations answer interrupts and time limits promptly,
+# release what they took, and leave the session usable.
+
+rss_kb <- function() {
+  gc()
+  line <- grep("^VmRSS:", readLines("/proc/self/status"), value = TRUE)
+  as.numeric(gsub("[^0-9]", "", line))
+}
+
+# Runs expr under an elapsed-time limit; returns the error message and the
+# seconds it took to come back.
+under_limit <- function(expr, seconds) {
+  on.exit(setTimeLimit())
+  t0 <- proc.time()[["elapsed"]]
+  setTimeLimit(elapsed = seconds, transient = TRUE)
+  msg <- tryCatch({ force(expr); "finished" }, error = conditionMessage)
+  setTimeLimit()
+  list(msg = msg, took = proc.time()[["elapsed"]] - t0)
+}
+
+test_that("a time limit stops the one-sample matrix power and frees its blocks", {
+  skip_on_cran()
+  skip_if_not(file.exists("/proc/self/status"))
+  # m = 4001: three blocks of 128 MB and over a minute of products.
+  before <- rss_kb()
+  for (k in 1:4) {
+    r <- under_limit(pk2x(0.5, 4000L), 0.3)
+    expect_match(r$msg, "reached elapsed time limit")
+    expect_lt(r$took, 10)
+  }
+  expect_lt(rss_kb() - before, 100 * 1024)
+  expect_equal(pk2x(0.274, 10L), 0.628, tolerance = 1e-3)
+})
+
+test_that("a time limit stops the two-sample rows", {
+  skip_on_cran()
+  skip_if_not(file.exists("/proc/self/status"))
+  before <- rss_kb()
+  for (k in 1:4) {
+    r <- under_limit(ps2x(1.5, 100000L, 100000L), 0.3)
+    expect_match(r$msg, "reached elapsed time limit")
+    expect_lt(r$took, 10)
+  }
+  expect_lt(rss_kb() - before, 50 * 1024)
+  expect_identical(ps2x(0.4, 5L, 5L), 8 / 63)
+})
+
+run_r <- function(code, prefix = "") {
+  script <- tempfile(fileext = ".R")
+  writeLines(c(sprintf(".libPaths(%s)", paste(deparse(.libPaths()), collapse = "")), code), script)
+  cmd <- sprintf("%s'%s' --vanilla '%s' 2>&1", prefix, file.path(R.home("bin"), "Rscript"), script)
+  list(cmd = cmd, script = script)
+}
+
+test_that("a user interrupt stops a long computation and the session goes on", {
+  skip_on_cran()
+  skip_on_os("windows")
+  skip_if_not_installed("processx")
+  code <- c(
+    "library(ksdist)",
+    "cat('started\\n')",
+    "r <- tryCatch(.Call('pKolmogorov2x', 0.5, 4000L, PACKAGE = 'ksdist'),",
+    "              interrupt = function(e) 'interrupted')",
+    "cat(r, '\\n')",
+    "cat('after', .Call('pKolmogorov2x', 0.274, 10L, PACKAGE = 'ksdist'), '\\n')")
+  r <- run_r(code)
+  p <- processx::process$new("bash", c("-c", r$cmd), stdout = "|")
+  out <- ""
+  for (i in 1:100) {
+    out <- paste0(out, p$read_output())
+    if (grepl("started", out)) break
+    Sys.sleep(0.1)
+  }
+  Sys.sleep(0.5)
+  # Interrupt the R process itself, not the shell around it.
+  kids <- ps::ps_children(ps::ps_handle(p$get_pid()))
+  for (k in kids) ps::ps_interrupt(k)
+  p$wait(15000)
+  out <- paste0(out, p$read_all_output())
+  if (p$is_alive()) p$kill()
+  expect_match(out, "interrupted")
+  expect_match(out, "after 0.628")
+})
+
+test_that("an allocation that fails releases the blocks already taken", {
+  skip_on_cran()
+  skip_if_not(file.exists("/proc/self/status"))
+  # With 3 GB of address space the first 1.1 GB block of m = 12001 fits and
+  # the second does not: R reports the failure, and the first block must
+  # be gone afterwards so that the next computation can have the memory.
+  code <- c(
+    "library(ksdist)",
+    "vm <- function() as.numeric(gsub('[^0-9]', '', grep('^VmSize:', readLines('/proc/self/status'), value = TRUE)))",
+    "before <- vm()",
+    "for (k in 1:3) {",
+    "  r <- tryCatch(.Call('pKolmogorov2x', 0.5, 12000L, PACKAGE = 'ksdist'), error = conditionMessage)",
+    "  cat('attempt', k, ':', r, '\\n')",
+    "}",
+    "cat('grew', round((vm() - before) / 1024), 'MB\\n')",
+    "cat('after', .Call('pKolmogorov2x', 0.274, 10L, PACKAGE = 'ksdist'), '\\n')")
+  r <- run_r(code, prefix = "ulimit -v 3000000; ")
+  out <- paste(system(r$cmd, intern = TRUE), collapse = "\n")
+  expect_identical(lengths(regmatches(out, gregexpr("could not allocate", out))), 3L)
+  grew <- as.numeric(sub(".*grew (-?[0-9]+) MB.*", "\\1", out))
+  expect_lt(grew, 100)
+  expect_match(out, "after 0.628")
+})
