@@ -13,16 +13,11 @@ root <- normalizePath(".")
 if (!file.exists(file.path(root, "DESCRIPTION")))
   stop("run this from the package's top folder")
 
-lib <- tempfile("ksdist-lib-")
-dir.create(lib)
-status <- system2(file.path(R.home("bin"), "R"),
-                  c("CMD", "INSTALL", "--preclean", "--clean", "--no-test-load",
-                    paste0("--library=", shQuote(lib)), shQuote(root)))
-if (status != 0) {
+source(file.path(root, "tools", "install-here.R"))
+if (is.null(install_here(root))) {
   cat("0 passed, 1 failed\n")
   quit(status = 1)
 }
-.libPaths(c(lib, .libPaths()))
 
 Sys.setenv(NOT_CRAN = "true")
 library(testthat)

@@ -28,7 +28,8 @@ test_that("a time limit stops the one-sample matrix power and frees its blocks",
     expect_match(r$msg, "reached elapsed time limit")
     expect_lt(r$took, 10)
   }
-  expect_lt(rss_kb() - before, 100 * 1024)
+  # The sanitizer's allocator holds freed blocks back for a while.
+  if (!nzchar(Sys.getenv("KSDIST_SANITIZER"))) expect_lt(rss_kb() - before, 100 * 1024)
   expect_equal(pk2x(0.274, 10L), 0.628, tolerance = 1e-3)
 })
 
@@ -41,7 +42,7 @@ test_that("a time limit stops the two-sample rows", {
     expect_match(r$msg, "reached elapsed time limit")
     expect_lt(r$took, 10)
   }
-  expect_lt(rss_kb() - before, 50 * 1024)
+  if (!nzchar(Sys.getenv("KSDIST_SANITIZER"))) expect_lt(rss_kb() - before, 50 * 1024)
   expect_identical(ps2x(0.4, 5L, 5L), 8 / 63)
 })
 
@@ -84,6 +85,8 @@ test_that("a user interrupt stops a long computation and the session goes on", {
 
 test_that("an allocation that fails releases the blocks already taken", {
   skip_on_cran()
+  # AddressSanitizer reserves more address space than the limit allows.
+  skip_if(nzchar(Sys.getenv("KSDIST_SANITIZER")), "address space limit under a sanitizer")
   skip_if_not(file.exists("/proc/self/status"))
   # With 3 GB of address space the first 1.1 GB block of m = 12001 fits and
   # the second does not: R reports the failure, and the first block must
