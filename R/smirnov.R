@@ -23,7 +23,9 @@ psmirnov_one <- function(q, m, n) {
   # D lies in (0, 1]: outside, the answer needs no computation.
   if (q <= 0) return(0)
   if (q > 1) return(1)
-  bytes <- (max(m, n) + 1) * 8
+  # One vector over the larger sample, and for large tables a second one of
+  # per-cell exponents.
+  bytes <- 2 * (max(m, n) + 1) * 8
   if (m + n > .Machine$integer.max || bytes > max_bytes()) {
     stop(sprintf(paste0(
       "the exact two-sample distribution for m = %s, n = %s cannot be computed ",
