@@ -352,7 +352,7 @@ KS_EXPORT SEXP pKolmogorov2x(SEXP statistic, SEXP sn) {
         H[(m - 1) * m] = std::pow(2.0 * h - 1.0, static_cast<double>(m)) + H[(m - 1) * m];
     // Element (i, j), j <= i, is divided by (i - j + 1)!, one factor at a
     // time in ascending order.  Strictly inside, every such element starts
-    // at 1, so its result depends on i - j alone: f[g] = ((1/1)/2).../g is
+    // at 1, so its result depends on i - j alone: f[r] = ((1/1)/2).../r is
     // computed once per diagonal (in Q, which is not needed yet), making
     // this O(m^2) instead of O(m^3) with the very same roundings.  The
     // first column and the last row start from their own values and get
@@ -360,15 +360,15 @@ KS_EXPORT SEXP pKolmogorov2x(SEXP statistic, SEXP sn) {
     if (m > 2) {
         double *f = Q;
         f[0] = 1.0;
-        for (int g = 1; g < m - 1; g++) f[g] = f[g - 1] / static_cast<double>(g);
+        for (int r = 1; r < m - 1; r++) f[r] = f[r - 1] / static_cast<double>(r);
         for (int i = 1; i < m - 1; i++)
             for (int j = 1; j <= i; j++) H[i * m + j] = f[i - j + 1];
     }
     for (int i = 0; i < m; i++)
-        for (int g = 1; g <= i + 1; g++) H[i * m] = H[i * m] / static_cast<double>(g);
+        for (int r = 1; r <= i + 1; r++) H[i * m] = H[i * m] / static_cast<double>(r);
     for (int j = 1; j < m; j++)
-        for (int g = 1; g <= m - j; g++)
-            H[(m - 1) * m + j] = H[(m - 1) * m + j] / static_cast<double>(g);
+        for (int r = 1; r <= m - j; r++)
+            H[(m - 1) * m + j] = H[(m - 1) * m + j] / static_cast<double>(r);
 
     int64_t eQ = 0;
     m_power(H, Q, &eQ, m, n, &g);

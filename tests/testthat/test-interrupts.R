@@ -57,6 +57,7 @@ test_that("a user interrupt stops a long computation and the session goes on", {
   skip_on_cran()
   skip_on_os("windows")
   skip_if_not_installed("processx")
+  skip_if_not_installed("ps")
   code <- c(
     "library(ksdist)",
     "cat('started\\n')",
