@@ -3,6 +3,7 @@
 # straightforward R versions, bit for bit.
 
 test_that("one-sample results match the straightforward computation", {
+  skip_if_valgrind()
   set.seed(101)
   cases <- 1500
   # Matrix orders up to 45 cover every tile and edge shape of the product
@@ -19,6 +20,7 @@ test_that("one-sample results match the straightforward computation", {
 })
 
 test_that("two-sample results match the straightforward computation", {
+  skip_if_valgrind()
   set.seed(202)
   cases <- 2500
   m <- sample(1:30, cases, replace = TRUE)

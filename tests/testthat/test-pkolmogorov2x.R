@@ -59,7 +59,7 @@ test_that("the oracle itself reproduces closed forms", {
 
 test_that("worked values from the construction", {
   expect_equal(pk2x(0.274, 10), 0.628, tolerance = 1e-3)
-  expect_identical(pk2x(0.274, 10), pk2x_ref(0.274, 10))
+  expect_ref_bits(pk2x(0.274, 10), pk2x_ref(0.274, 10))
   # n d an exact integer: k = n d + 1, h = 1, and the corner gets (2h - 1)^m.
   expect_identical(hex(pk2x(0.5, 4)), hex(13 / 16 + 2^-53))
   # m = 1 (1/(2n) < d <= 1/n): P = n! (2d - 1/n)^n.
@@ -74,10 +74,10 @@ test_that("worked values from the construction", {
 test_that("rescaling inside the power and in the factorial loop", {
   # (0.02, 1000): m = 41, rescales at two power levels and three times after.
   expect_equal(pk2x(0.02, 1000), 0.189, tolerance = 1e-3)
-  expect_identical(pk2x(0.02, 1000), pk2x_ref(0.02, 1000))
+  expect_ref_bits(pk2x(0.02, 1000), pk2x_ref(0.02, 1000))
   # (0.06, 600): m = 73, one rescale in each place.
   expect_equal(pk2x(0.06, 600), 0.974, tolerance = 1e-3)
-  expect_identical(pk2x(0.06, 600), pk2x_ref(0.06, 600))
+  expect_ref_bits(pk2x(0.06, 600), pk2x_ref(0.06, 600))
   # Far in the tail the exponent ends very negative and the result is tiny
   # but still exact to a relative 1e-12.
   skip_if_not_installed("gmp")
@@ -85,6 +85,7 @@ test_that("rescaling inside the power and in the factorial loop", {
 })
 
 test_that("bits match the reference operation order on random cases", {
+  skip_if_valgrind()
   set.seed(7)
   n <- c(1, 2, 3, sample(4:60, 25, replace = TRUE))
   d <- c(0.9, 0.7, 0.5, runif(25, 0, 0.6))

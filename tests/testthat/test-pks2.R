@@ -63,6 +63,7 @@ test_that("approximate values are within what the tolerance promises", {
 })
 
 test_that("results are bit-identical to the specified operation order", {
+  skip_if_valgrind()
   set.seed(1)
   x <- c(runif(200, 0, 3), 1, 0.99, 1 - 2^-53, 0.5, 2, 10)
   for (tol in c(1e-2, 1e-6, 1e-10, 1e-16, 0.2)) {
@@ -79,7 +80,7 @@ test_that("the term count below 1 depends on the tolerance only", {
   expect_equal(ks2(0.8, 1e-6), ks2(0.8, 1e-10), tolerance = 1e-5)
   # x = 1 belongs to the alternating series.
   expect_equal(ks2(1, 1e-6), 0.7300003283, tolerance = 1e-9)
-  expect_identical(ks2(1, 1e-6), ks2_ref(1, 1e-6))
+  expect_ref_bits(ks2(1, 1e-6), ks2_ref(1, 1e-6))
 })
 
 test_that("tolerances at and beyond the edges", {
