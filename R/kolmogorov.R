@@ -69,14 +69,8 @@ qkolmogorov <- function(p, n) {
   a <- recycle(p, n)
   p <- a[[1]]
   n <- a[[2]]
-  out <- rep(NA_real_, length(p))
-  out[is.nan(p)] <- NaN
-  bad <- !is.na(p) & (p < 0 | p > 1)
-  if (any(bad)) {
-    warning("NaNs produced: 'p' outside [0, 1]", call. = FALSE)
-    out[bad] <- NaN
-  }
-  for (i in which(!is.na(p) & !is.na(n) & !bad))
+  out <- quantile_start(p)
+  for (i in which(is.na(out) & !is.nan(out) & !is.na(p) & !is.na(n)))
     out[i] <- bisect_double(function(d) pkolmogorov_one(d, n[i]), p[i],
                             0.5 / n[i], 1)
   out

@@ -46,14 +46,8 @@ qsmirnov <- function(p, m, n) {
   p <- a[[1]]
   m <- a[[2]]
   n <- a[[3]]
-  out <- rep(NA_real_, length(p))
-  out[is.nan(p)] <- NaN
-  bad <- !is.na(p) & (p < 0 | p > 1)
-  if (any(bad)) {
-    warning("NaNs produced: 'p' outside [0, 1]", call. = FALSE)
-    out[bad] <- NaN
-  }
-  for (i in which(!is.na(p) & !is.na(m) & !is.na(n) & !bad)) {
+  out <- quantile_start(p)
+  for (i in which(is.na(out) & !is.nan(out) & !is.na(p) & !is.na(m) & !is.na(n))) {
     mn <- m[i] * n[i]
     # P(D <= k/(m n)), read half a step above the attained value.
     below <- function(k) if (k >= mn) 1 else psmirnov_one((k + 0.5) / mn, m[i], n[i])

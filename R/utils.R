@@ -65,3 +65,18 @@ finish_p <- function(p, lower.tail, log.p) {
   if (!lower.tail) p <- 1 - p
   if (log.p) log(p) else p
 }
+
+# The result of a quantile function before anything is computed: NA
+# everywhere, NaN for a NaN probability, and NaN with R's usual warning for
+# probabilities outside [0, 1].  The entries still NA (and not NaN) with
+# their arguments present are the ones to compute.
+quantile_start <- function(p) {
+  out <- rep(NA_real_, length(p))
+  out[is.nan(p)] <- NaN
+  bad <- !is.na(p) & (p < 0 | p > 1)
+  if (any(bad)) {
+    warning("NaNs produced: 'p' outside [0, 1]", call. = FALSE)
+    out[bad] <- NaN
+  }
+  out
+}
