@@ -216,7 +216,7 @@ namespace {
 // unit side by side.  Lanes never mix: every element keeps its own sum in
 // its own order, so the bits are those of the scalar loop.  With hardware
 // support a 256-bit copy of the routine is chosen at load time.
-typedef double v4d __attribute__((vector_size(32), aligned(8)));
+typedef double v4d __attribute__((vector_size(32), aligned(8), may_alias));
 
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) && \
     !defined(__SANITIZE_ADDRESS__)
