@@ -619,7 +619,44 @@ double smirnov_rows_wide(double *u, int64_t *ex, int m, int n, double q) {
         u[j] = u[j] * 0.5;
     }
     if (b.hi < 0) return 0.0;
-    for (int i = 1; i <= m; i++) {
+    int i = 1;
+    // Four rows at a time, column by column, as in the plain rows.
+    for (; i + 3 <= m; i += 4) {
+        Band rb[4];
+        double w[4];
+        const int old_lo = b.lo;
+        for (int k = 0; k < 4; k++) {
+            const double x = static_cast<double>(i + k) / md;
+            w[k] = static_cast<double>(i + k) / static_cast<double>(i + k + n);
+            if (!band_advance(&b, x, n, nd, q)) return 0.0;
+            rb[k] = b;
+        }
+        for (int j = old_lo; j < rb[0].lo; j++) {
+            u[j] = 0.0;
+            ex[j] = 0;
+        }
+        double cm[4] = {0.0, 0.0, 0.0, 0.0};
+        int64_t ce[4] = {0, 0, 0, 0};
+        for (int j = rb[0].lo; j <= rb[3].hi; j++) {
+            double am = u[j];
+            int64_t ae = ex[j];
+            for (int k = 0; k < 4; k++) {
+                double rm;
+                int64_t re;
+                wide_sum(am * w[k], ae, cm[k], ce[k], &rm, &re);
+                if (j < rb[k].lo || j > rb[k].hi) {
+                    rm = 0.0;
+                    re = 0;
+                }
+                cm[k] = am = rm;
+                ce[k] = ae = re;
+            }
+            u[j] = am;
+            ex[j] = ae;
+        }
+        poll_rows(&work, 16 * (rb[3].hi - rb[0].lo + 1));
+    }
+    for (; i <= m; i++) {
         const double w = static_cast<double>(i) / static_cast<double>(i + n);
         const double x = static_cast<double>(i) / md;
         const int old_lo = b.lo;
