@@ -458,6 +458,19 @@ inline void poll_rows(double *work, int cells) {
     R_CheckUserInterrupt();
 }
 
+// Bands and weights of rows i .. i+3 for the four-row sweeps; false when
+// one of them has no inside cell.
+inline bool band_block(Band *b, Band rb[4], double w[4], int i, int n, double md, double nd,
+                       double q) {
+    for (int k = 0; k < 4; k++) {
+        const double x = static_cast<double>(i + k) / md;
+        w[k] = static_cast<double>(i + k) / static_cast<double>(i + k + n);
+        if (!band_advance(b, x, n, nd, q)) return false;
+        rb[k] = *b;
+    }
+    return true;
+}
+
 // Row 0 of both passes: ones on the leading run {j : j/n <= q}, zeros after.
 inline int smirnov_row0(double *u, int n, double nd, double q) {
     int hi = -1;
@@ -494,15 +507,10 @@ int smirnov_rows(double *u, int m, int n, double q, double *result) {
         Band rb[4];
         double w[4];
         const int old_lo = b.lo;
-        for (int k = 0; k < 4; k++) {
-            const double x = static_cast<double>(i + k) / md;
-            w[k] = static_cast<double>(i + k) / static_cast<double>(i + k + n);
-            if (!band_advance(&b, x, n, nd, q)) {
-                // No path crosses this row: every count from here on is 0.
-                *result = 0.0;
-                return 0;
-            }
-            rb[k] = b;
+        if (!band_block(&b, rb, w, i, n, md, nd, q)) {
+            // No path crosses one of these rows: every count from it on is 0.
+            *result = 0.0;
+            return 0;
         }
         for (int j = old_lo; j < rb[0].lo; j++) u[j] = 0.0;
         const unsigned span0 = static_cast<unsigned>(rb[0].hi - rb[0].lo);
@@ -625,12 +633,7 @@ double smirnov_rows_wide(double *u, int64_t *ex, int m, int n, double q) {
         Band rb[4];
         double w[4];
         const int old_lo = b.lo;
-        for (int k = 0; k < 4; k++) {
-            const double x = static_cast<double>(i + k) / md;
-            w[k] = static_cast<double>(i + k) / static_cast<double>(i + k + n);
-            if (!band_advance(&b, x, n, nd, q)) return 0.0;
-            rb[k] = b;
-        }
+        if (!band_block(&b, rb, w, i, n, md, nd, q)) return 0.0;
         for (int j = old_lo; j < rb[0].lo; j++) {
             u[j] = 0.0;
             ex[j] = 0;
