@@ -1,0 +1,24 @@
+# Loading and unloading the package's two shared objects.
+#
+# The exact module (ksdist.so) is loaded by useDynLib() in NAMESPACE.  The
+# second shared object (ksdist_ext.so) is loaded here; its routines are
+# registered, and their addresses are kept in .ext so that the R functions
+# call them as .Call(.ext$name, ...).
+
+.ext <- new.env(parent = emptyenv())
+
+.onLoad <- function(libname, pkgname) {
+  dll <- library.dynam("ksdist_ext", pkgname, libname)
+  routines <- getDLLRegisteredRoutines(dll)$.Call
+  for (r in routines) assign(r$name, r$address, envir = .ext)
+  module <- getNativeSymbolInfo(c("pKS2", "pKolmogorov2x", "pSmirnov2x"), PACKAGE = "ksdist")
+  .Call(.ext$ksx_init, module[[1]]$address, module[[2]]$address, module[[3]]$address)
+  invisible()
+}
+
+# Both shared objects go, so that a reinstall followed by library() in the
+# same session runs the new code.
+.onUnload <- function(libpath) {
+  library.dynam.unload("ksdist_ext", libpath)
+  library.dynam.unload("ksdist", libpath)
+}
