@@ -123,29 +123,39 @@ struct ContChecks {
     double ia, ib, passed_b; // next a index, next b index, b's passed
 };
 
-bool cont_next(void *self, Check *c) {
-    ContChecks *g = static_cast<ContChecks *>(self);
-    const double N = static_cast<double>(g->n);
-    const bool has_a = g->up && g->ia <= N;
-    const dd pa = dd_sub(dd_of(g->ia), g->s);
-    const dd pb = dd_add_d(g->s, g->ib - 1.0);
-    const bool has_b = g->low && dd_cmp(pb, dd_of(N)) < 0;
-    if (!has_a && !has_b) return false;
+// Takes the next of the checkpoints a_ia (position ia - s, count at most
+// ia - 1) and b_ib (position ib - 1 + s, count at least ib), or both when
+// they coincide; has_a / has_b say whether each sequence has any left (one
+// of them does).  Sets c->pos, c->hi when an a is taken, and advances the
+// indices; returns true when only a b was taken.
+bool ab_next(dd s, double *ia, double *ib, double *passed_b, bool has_a, bool has_b, Check *c) {
+    const dd pa = dd_sub(dd_of(*ia), s);
+    const dd pb = dd_add_d(s, *ib - 1.0);
     int which; // -1 a, 1 b, 0 both
     if (!has_b) which = -1;
     else if (!has_a) which = 1;
     else which = dd_cmp(pa, pb) < 0 ? -1 : (dd_cmp(pa, pb) > 0 ? 1 : 0);
     if (which <= 0) {
         c->pos = pa;
-        c->hi = static_cast<int64_t>(g->ia) - 1;
-        g->ia += 1.0;
+        c->hi = static_cast<int64_t>(*ia) - 1;
+        *ia += 1.0;
     }
     if (which >= 0) {
         c->pos = pb;
-        g->passed_b = g->ib;
-        g->ib += 1.0;
+        *passed_b = *ib;
+        *ib += 1.0;
     }
-    if (which > 0) c->hi = (g->up && g->ia <= N) ? static_cast<int64_t>(g->ia) - 1 : g->n;
+    return which > 0;
+}
+
+bool cont_next(void *self, Check *c) {
+    ContChecks *g = static_cast<ContChecks *>(self);
+    const double N = static_cast<double>(g->n);
+    const bool has_a = g->up && g->ia <= N;
+    const bool has_b = g->low && dd_cmp(dd_add_d(g->s, g->ib - 1.0), dd_of(N)) < 0;
+    if (!has_a && !has_b) return false;
+    if (ab_next(g->s, &g->ia, &g->ib, &g->passed_b, has_a, has_b, c))
+        c->hi = (g->up && g->ia <= N) ? static_cast<int64_t>(g->ia) - 1 : g->n;
     if (!g->up) c->hi = g->n;
     c->lo = g->low ? static_cast<int64_t>(g->passed_b) : 0;
     c->trim_lo = !g->low;
@@ -274,25 +284,8 @@ bool range_next(void *self, Check *c) {
             const bool has_a = g->ia <= g->a_last && g->ia <= N;
             const bool has_b = g->ib <= g->b_last && g->ib <= N;
             if (has_a || has_b) {
-                const dd pa = dd_sub(dd_of(g->ia), g->s);
-                const dd pb = dd_add_d(g->s, g->ib - 1.0);
-                int which;
-                if (!has_b) which = -1;
-                else if (!has_a) which = 1;
-                else which = dd_cmp(pa, pb) < 0 ? -1 : (dd_cmp(pa, pb) > 0 ? 1 : 0);
-                if (which <= 0) {
-                    c->pos = pa;
-                    c->hi = static_cast<int64_t>(g->ia) - 1;
-                    g->ia += 1.0;
-                }
-                if (which >= 0) {
-                    c->pos = pb;
-                    g->passed_b = g->ib;
-                    g->ib += 1.0;
-                }
-                if (which > 0)
-                    c->hi = !g->up ? g->n
-                                   : (g->ia <= g->a_last ? static_cast<int64_t>(g->ia) - 1 : g->hi_right);
+                if (ab_next(g->s, &g->ia, &g->ib, &g->passed_b, has_a, has_b, c))
+                    c->hi = g->ia <= g->a_last ? static_cast<int64_t>(g->ia) - 1 : g->hi_right;
                 if (!g->up) c->hi = g->n;
                 c->lo = g->low ? static_cast<int64_t>(g->passed_b) : 0;
                 return true;
