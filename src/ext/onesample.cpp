@@ -178,6 +178,9 @@ Crossing cont_crossing(int n, dd s, int alt) {
 
 inline xp xp_one_minus(xp a) { return xp_make(1.0 - xp_value(a)); }
 
+// Rounding can carry a probability a few units past 1.
+inline xp at_most_one(xp a) { return xp_value(a) > 1.0 ? xp_make(1.0) : a; }
+
 // ---------------------------------------------------------------------------
 // Checkpoints of a null with jumps.  On a stretch [alpha, beta] of the range
 // the continuous checkpoints apply; on its left end the upper deviation
@@ -338,7 +341,7 @@ bool ks1_tails(double d, int n, int alt, xp *lower, xp *upper) {
             *upper = one;
             return true;
         }
-        const xp p1 = sbt_upper(n, s);
+        const xp p1 = at_most_one(sbt_upper(n, s));
         *upper = p1;
         if (xp_value(p1) <= 0.99) {
             *lower = xp_one_minus(p1);
@@ -348,11 +351,11 @@ bool ks1_tails(double d, int n, int alt, xp *lower, xp *upper) {
         double v = 0.0;
         if (s.hi <= 40.0) v = abel_lower(n, s, &kappa);
         if (kappa <= 1e14) {
-            *lower = xp_make(v);
+            *lower = at_most_one(xp_make(v < 0.0 ? 0.0 : v));
             return true;
         }
         const Crossing cr = cont_crossing(n, s, alt);
-        *lower = cr.stay;
+        *lower = at_most_one(cr.stay);
         return true;
     }
     if (dd_cmp(s, dd_of(0.5)) <= 0) { // D_n >= 1/(2n) always
@@ -360,14 +363,14 @@ bool ks1_tails(double d, int n, int alt, xp *lower, xp *upper) {
         *upper = one;
         return true;
     }
-    const xp p1 = sbt_upper(n, s);
+    const xp p1 = at_most_one(sbt_upper(n, s));
     if (d >= 0.5) {
         const xp up = xp{p1.m, p1.e + 1};
         *upper = up;
         if (xp_value(up) <= 0.5) {
             *lower = xp_one_minus(up);
         } else {
-            *lower = cont_crossing(n, s, ALT_TWO).stay;
+            *lower = at_most_one(cont_crossing(n, s, ALT_TWO).stay);
         }
         return true;
     }
@@ -380,8 +383,8 @@ bool ks1_tails(double d, int n, int alt, xp *lower, xp *upper) {
         return true;
     }
     const Crossing cr = cont_crossing(n, s, ALT_TWO);
-    *lower = cr.stay;
-    *upper = cr.leave;
+    *lower = at_most_one(cr.stay);
+    *upper = at_most_one(cr.leave);
     return true;
 }
 
@@ -422,8 +425,8 @@ static bool range_tails(int n, double d, const double *lo, const double *hi, int
     g.r = 0;
     g.phase = 0;
     const Crossing cr = crossing(n, range_next, &g, "the exact distribution of D_n for this null");
-    *stay = cr.stay;
-    *leave = cr.leave;
+    *stay = at_most_one(cr.stay);
+    *leave = at_most_one(cr.leave);
     return true;
 }
 
