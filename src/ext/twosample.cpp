@@ -116,9 +116,22 @@ struct Lower {
     }
 };
 
+// The weights i/s and (s - i)/s of cell i on diagonal s (0 < i < s), with
+// r = 1/s rounded.  The smaller one is k r, k = min(i, s - i), correct to
+// two roundings; the larger one is 1 minus it, so that the two sum to 1 up
+// to one rounding that goes either way.  (Taking both as products, the
+// larger one, near 1, is systematically off by the rounding of r and lost
+// about 1e-14 over a few thousand diagonals.)
+inline void weights(double i, double s, double r, double *a, double *b) {
+    const double j = s - i;
+    const double small = (i <= j ? i : j) * r, large = 1.0 - small;
+    *a = i <= j ? small : large;
+    *b = i <= j ? large : small;
+}
+
 // ---------------------------------------------------------------------------
-// One diagonal in plain doubles: B[i] = (i r) A[i-1] + ((s - i) r) A[i] for
-// i in [lo, hi], r = 1/s, flushed below FLUSH.  Returns the largest value
+// One diagonal in plain doubles: B[i] = (i/s) A[i-1] + ((s - i)/s) A[i] for
+// i in [lo, hi] (0 < lo, hi < s), flushed below FLUSH.  Returns the largest value
 // when asked for it.
 // ---------------------------------------------------------------------------
 template <bool MAX>
@@ -130,6 +143,7 @@ inline __attribute__((always_inline)) double diag_plain(const double *A, double 
     int64_t i = lo;
     if (hi - lo >= 3) {
         const v4d rv = {r, r, r, r}, sv = {sd, sd, sd, sd}, four = {4.0, 4.0, 4.0, 4.0};
+        const v4d one = {1.0, 1.0, 1.0, 1.0};
         const v4d tiny = {FLUSH, FLUSH, FLUSH, FLUSH}, zero = {0.0, 0.0, 0.0, 0.0};
         v4d mv = zero;
         for (;;) {
@@ -138,7 +152,9 @@ inline __attribute__((always_inline)) double diag_plain(const double *A, double 
             for (; i + 3 <= hi; i += 4) {
                 const v4d x1 = *reinterpret_cast<const v4d *>(A + i - 1);
                 const v4d x2 = *reinterpret_cast<const v4d *>(A + i);
-                v4d v = (iv * rv) * x1 + ((sv - iv) * rv) * x2;
+                const v4d jv = sv - iv;
+                const v4d small = (iv <= jv ? iv : jv) * rv, large = one - small;
+                v4d v = (iv <= jv ? small : large) * x1 + (iv <= jv ? large : small) * x2;
                 v = v >= tiny ? v : zero;
                 *reinterpret_cast<v4d *>(B + i) = v;
                 if (MAX) mv = mv > v ? mv : v;
@@ -157,7 +173,9 @@ inline __attribute__((always_inline)) double diag_plain(const double *A, double 
     }
     for (; i <= hi; i++) {
         const double id = static_cast<double>(i);
-        double v = (id * r) * A[i - 1] + ((sd - id) * r) * A[i];
+        double a, b;
+        weights(id, sd, r, &a, &b);
+        double v = a * A[i - 1] + b * A[i];
         v = v >= FLUSH ? v : 0.0;
         B[i] = v;
         if (MAX) mx = v > mx ? v : mx;
@@ -215,7 +233,7 @@ void diag_wide(const double *MA, const int64_t *EA, double *MB, int64_t *EB, int
     int64_t i = lo;
     if (hi - lo >= 3) {
         const v4d rv = {r, r, r, r}, sv = {sd, sd, sd, sd}, four = {4.0, 4.0, 4.0, 4.0};
-        const v4d zero = {0.0, 0.0, 0.0, 0.0};
+        const v4d zero = {0.0, 0.0, 0.0, 0.0}, one = {1.0, 1.0, 1.0, 1.0};
         const v4l drop = {-DROP, -DROP, -DROP, -DROP};
         const v4l bias = {1023, 1023, 1023, 1023}, unbias = {1022, 1022, 1022, 1022};
         const v4l mant = {MANT_BITS, MANT_BITS, MANT_BITS, MANT_BITS};
@@ -233,8 +251,10 @@ void diag_wide(const double *MA, const int64_t *EA, double *MB, int64_t *EB, int
                 const v4l d1 = e1 - E, d2 = e2 - E;
                 const v4l b1 = d1 >= drop ? (d1 + bias) << 52 : izero;
                 const v4l b2 = d2 >= drop ? (d2 + bias) << 52 : izero;
-                const v4d t = (iv * rv) * (m1 * reinterpret_cast<v4d>(b1)) +
-                              ((sv - iv) * rv) * (m2 * reinterpret_cast<v4d>(b2));
+                const v4d jv = sv - iv;
+                const v4d small = (iv <= jv ? iv : jv) * rv, large = one - small;
+                const v4d t = (iv <= jv ? small : large) * (m1 * reinterpret_cast<v4d>(b1)) +
+                              (iv <= jv ? large : small) * (m2 * reinterpret_cast<v4d>(b2));
                 const v4l tb = reinterpret_cast<v4l>(t);
                 const v4l nz = t > zero;
                 const v4l mb = nz & ((tb & mant) | half);
@@ -249,7 +269,9 @@ void diag_wide(const double *MA, const int64_t *EA, double *MB, int64_t *EB, int
     }
     for (; i <= hi; i++) {
         const double id = static_cast<double>(i);
-        wide_cell(id * r, (sd - id) * r, MA[i - 1], EA[i - 1], MA[i], EA[i], MB + i, EB + i);
+        double a, b;
+        weights(id, sd, r, &a, &b);
+        wide_cell(a, b, MA[i - 1], EA[i - 1], MA[i], EA[i], MB + i, EB + i);
     }
 }
 
@@ -321,8 +343,25 @@ xp sweep(const Problem &P, Chain c) {
                 // No path stays inside: the lower tail is 0, the upper 1.
                 return c == STAY ? xp_zero() : xp_make(1.0);
             }
+            // The cells at the ends of the diagonal have one predecessor,
+            // reached with probability exactly 1: copied, not multiplied by
+            // s (1/s), which rounds to 1 - 2^-53 or 1 and would shrink them
+            // step after step.
+            int64_t clo = lo, chi = hi;
+            if (lo == 0) {
+                w.B[0] = w.A[0];
+                if (w.EB) w.EB[0] = w.EA[0];
+                clo = 1;
+            }
+            if (hi == s) {
+                w.B[s] = w.A[s - 1];
+                if (w.EB) w.EB[s] = w.EA[s - 1];
+                chi = s - 1;
+            }
             if (c == STAY) {
-                const double mx = diag_stay(w.A, w.B, lo, hi, s);
+                double mx = diag_stay(w.A, w.B, clo, chi, s);
+                if (lo == 0 && w.B[0] > mx) mx = w.B[0];
+                if (hi == s && w.B[s] > mx) mx = w.B[s];
                 if (mx == 0.0) return xp_zero();
                 if (mx < RESCALE_BELOW) {
                     int k;
@@ -331,9 +370,9 @@ xp sweep(const Problem &P, Chain c) {
                     scale += k;
                 }
             } else if (c == LEFT) {
-                diag_left(w.A, w.B, lo, hi, s);
+                diag_left(w.A, w.B, clo, chi, s);
             } else {
-                diag_wide(w.A, w.EA, w.B, w.EB, lo, hi, s);
+                diag_wide(w.A, w.EA, w.B, w.EB, clo, chi, s);
             }
             // The pads: a cell just outside the run is outside the band or
             // out of reach (value as outside), or off the diagonal (0).
