@@ -38,6 +38,7 @@ namespace {
 
 typedef double v4d __attribute__((vector_size(32), aligned(8), may_alias));
 typedef int64_t v4l __attribute__((vector_size(32), aligned(8), may_alias));
+typedef uint64_t v4u __attribute__((vector_size(32), aligned(8), may_alias));
 
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) && \
     !defined(__SANITIZE_ADDRESS__)
@@ -134,63 +135,91 @@ inline void weights(double i, double s, double r, double *a, double *b) {
 // i in [lo, hi] (0 < lo, hi < s), flushed below FLUSH.  Returns the largest value
 // when asked for it.
 // ---------------------------------------------------------------------------
+// Four cells from i on, in the half X (i <= s - i: the weight i/s is the
+// smaller one) or the other half.  I[k] = k.
+template <bool X>
+inline __attribute__((always_inline)) void cells4(const double *A, double *B, const double *I,
+                                                  int64_t i, double sd, double r, v4d *out) {
+    const v4d sv = {sd, sd, sd, sd}, rv = {r, r, r, r};
+    const v4d one = {1.0, 1.0, 1.0, 1.0};
+    const v4d tiny = {FLUSH, FLUSH, FLUSH, FLUSH}, zero = {0.0, 0.0, 0.0, 0.0};
+    const v4d iv = *reinterpret_cast<const v4d *>(I + i);
+    const v4d x1 = *reinterpret_cast<const v4d *>(A + i - 1);
+    const v4d x2 = *reinterpret_cast<const v4d *>(A + i);
+    const v4d small = (X ? iv : sv - iv) * rv, large = one - small;
+    v4d v = X ? small * x1 + large * x2 : large * x1 + small * x2;
+    v = v >= tiny ? v : zero;
+    *reinterpret_cast<v4d *>(B + i) = v;
+    *out = v;
+}
+
+// Cells [lo, hi] of one half; the largest value is folded into *mv.
+template <bool MAX, bool X>
+inline __attribute__((always_inline)) void half_plain(const double *A, double *B, const double *I,
+                                                      int64_t lo, int64_t hi, double sd, double r,
+                                                      double *mx) {
+    if (hi - lo < 3) {
+        for (int64_t i = lo; i <= hi; i++) {
+            double a, b;
+            weights(static_cast<double>(i), sd, r, &a, &b);
+            double v = a * A[i - 1] + b * A[i];
+            v = v >= FLUSH ? v : 0.0;
+            B[i] = v;
+            if (MAX) *mx = v > *mx ? v : *mx;
+        }
+        return;
+    }
+    v4d m0 = {0.0, 0.0, 0.0, 0.0}, m1 = m0, v0, v1;
+    int64_t i = lo;
+    // Two vectors a step, with two running maxima, so that no chain of
+    // dependent operations sets the pace.
+    for (; i + 7 <= hi; i += 8) {
+        cells4<X>(A, B, I, i, sd, r, &v0);
+        cells4<X>(A, B, I, i + 4, sd, r, &v1);
+        if (MAX) {
+            m0 = m0 > v0 ? m0 : v0;
+            m1 = m1 > v1 ? m1 : v1;
+        }
+    }
+    if (i + 3 <= hi) {
+        cells4<X>(A, B, I, i, sd, r, &v0);
+        if (MAX) m0 = m0 > v0 ? m0 : v0;
+        i += 4;
+    }
+    if (i <= hi) {
+        // The last cells: one more vector ending at hi.  It recomputes a few
+        // cells with the very same operations, so it writes the same values
+        // again.
+        cells4<X>(A, B, I, hi - 3, sd, r, &v1);
+        if (MAX) m1 = m1 > v1 ? m1 : v1;
+    }
+    if (MAX) {
+        m0 = m0 > m1 ? m0 : m1;
+        for (int k = 0; k < 4; k++) *mx = m0[k] > *mx ? m0[k] : *mx;
+    }
+}
+
 template <bool MAX>
-inline __attribute__((always_inline)) double diag_plain(const double *A, double *B, int64_t lo,
-                                                         int64_t hi, int64_t s) {
+inline __attribute__((always_inline)) double diag_plain(const double *A, double *B,
+                                                         const double *I, int64_t lo, int64_t hi,
+                                                         int64_t s) {
     const double sd = static_cast<double>(s);
     const double r = 1.0 / sd;
+    const int64_t h = s / 2; // i <= s - i up to here
     double mx = 0.0;
-    int64_t i = lo;
-    if (hi - lo >= 3) {
-        const v4d rv = {r, r, r, r}, sv = {sd, sd, sd, sd}, four = {4.0, 4.0, 4.0, 4.0};
-        const v4d one = {1.0, 1.0, 1.0, 1.0};
-        const v4d tiny = {FLUSH, FLUSH, FLUSH, FLUSH}, zero = {0.0, 0.0, 0.0, 0.0};
-        v4d mv = zero;
-        for (;;) {
-            const double id = static_cast<double>(i);
-            v4d iv = {id, id + 1.0, id + 2.0, id + 3.0};
-            for (; i + 3 <= hi; i += 4) {
-                const v4d x1 = *reinterpret_cast<const v4d *>(A + i - 1);
-                const v4d x2 = *reinterpret_cast<const v4d *>(A + i);
-                const v4d jv = sv - iv;
-                const v4d small = (iv <= jv ? iv : jv) * rv, large = one - small;
-                v4d v = (iv <= jv ? small : large) * x1 + (iv <= jv ? large : small) * x2;
-                v = v >= tiny ? v : zero;
-                *reinterpret_cast<v4d *>(B + i) = v;
-                if (MAX) mv = mv > v ? mv : v;
-                iv += four;
-            }
-            if (i > hi) break;
-            // The last cells: one more vector ending at hi.  It recomputes a
-            // few cells with the very same operations, so it writes the
-            // same values again.
-            i = hi - 3;
-        }
-        if (MAX) {
-            for (int k = 0; k < 4; k++) mx = mv[k] > mx ? mv[k] : mx;
-        }
-        return mx;
-    }
-    for (; i <= hi; i++) {
-        const double id = static_cast<double>(i);
-        double a, b;
-        weights(id, sd, r, &a, &b);
-        double v = a * A[i - 1] + b * A[i];
-        v = v >= FLUSH ? v : 0.0;
-        B[i] = v;
-        if (MAX) mx = v > mx ? v : mx;
-    }
+    half_plain<MAX, true>(A, B, I, lo, hi < h ? hi : h, sd, r, &mx);
+    half_plain<MAX, false>(A, B, I, lo > h ? lo : h + 1, hi, sd, r, &mx);
     return mx;
 }
 
 KS2_CLONES
-double diag_stay(const double *A, double *B, int64_t lo, int64_t hi, int64_t s) {
-    return diag_plain<true>(A, B, lo, hi, s);
+double diag_stay(const double *A, double *B, const double *I, int64_t lo, int64_t hi, int64_t s) {
+    return diag_plain<true>(A, B, I, lo, hi, s);
 }
 
 KS2_CLONES
-void diag_left(const double *A, double *B, int64_t lo, int64_t hi, int64_t s) {
-    diag_plain<false>(A, B, lo, hi, s);
+void diag_left(const double *A, double *B, const double *I, int64_t lo, int64_t hi, int64_t s) {
+    diag_plain<false>(A, B, I, lo, hi, s);
 }
 
 // ---------------------------------------------------------------------------
@@ -225,54 +254,61 @@ inline __attribute__((always_inline)) void wide_cell(double a, double b, double 
     }
 }
 
-KS2_CLONES
-void diag_wide(const double *MA, const int64_t *EA, double *MB, int64_t *EB, int64_t lo,
-               int64_t hi, int64_t s) {
-    const double sd = static_cast<double>(s);
-    const double r = 1.0 / sd;
-    int64_t i = lo;
-    if (hi - lo >= 3) {
-        const v4d rv = {r, r, r, r}, sv = {sd, sd, sd, sd}, four = {4.0, 4.0, 4.0, 4.0};
-        const v4d zero = {0.0, 0.0, 0.0, 0.0}, one = {1.0, 1.0, 1.0, 1.0};
-        const v4l drop = {-DROP, -DROP, -DROP, -DROP};
-        const v4l bias = {1023, 1023, 1023, 1023}, unbias = {1022, 1022, 1022, 1022};
-        const v4l mant = {MANT_BITS, MANT_BITS, MANT_BITS, MANT_BITS};
-        const v4l half = {HALF_BITS, HALF_BITS, HALF_BITS, HALF_BITS};
-        const v4l sent = {SENTINEL, SENTINEL, SENTINEL, SENTINEL}, izero = {0, 0, 0, 0};
-        for (;;) {
-            const double id = static_cast<double>(i);
-            v4d iv = {id, id + 1.0, id + 2.0, id + 3.0};
-            for (; i + 3 <= hi; i += 4) {
-                const v4d m1 = *reinterpret_cast<const v4d *>(MA + i - 1);
-                const v4d m2 = *reinterpret_cast<const v4d *>(MA + i);
-                const v4l e1 = *reinterpret_cast<const v4l *>(EA + i - 1);
-                const v4l e2 = *reinterpret_cast<const v4l *>(EA + i);
-                const v4l E = e1 > e2 ? e1 : e2;
-                const v4l d1 = e1 - E, d2 = e2 - E;
-                const v4l b1 = d1 >= drop ? (d1 + bias) << 52 : izero;
-                const v4l b2 = d2 >= drop ? (d2 + bias) << 52 : izero;
-                const v4d jv = sv - iv;
-                const v4d small = (iv <= jv ? iv : jv) * rv, large = one - small;
-                const v4d t = (iv <= jv ? small : large) * (m1 * reinterpret_cast<v4d>(b1)) +
-                              (iv <= jv ? large : small) * (m2 * reinterpret_cast<v4d>(b2));
-                const v4l tb = reinterpret_cast<v4l>(t);
-                const v4l nz = t > zero;
-                const v4l mb = nz & ((tb & mant) | half);
-                *reinterpret_cast<v4d *>(MB + i) = reinterpret_cast<v4d>(mb);
-                *reinterpret_cast<v4l *>(EB + i) = nz ? E + ((tb >> 52) - unbias) : sent;
-                iv += four;
-            }
-            if (i > hi) break;
-            i = hi - 3;
+template <bool X>
+inline __attribute__((always_inline)) void wide4(const double *MA, const int64_t *EA, double *MB,
+                                                 int64_t *EB, const double *I, int64_t i,
+                                                 double sd, double r) {
+    const v4d sv = {sd, sd, sd, sd}, rv = {r, r, r, r};
+    const v4d zero = {0.0, 0.0, 0.0, 0.0}, one = {1.0, 1.0, 1.0, 1.0};
+    const v4l drop = {-DROP, -DROP, -DROP, -DROP};
+    const v4l bias = {1023, 1023, 1023, 1023}, unbias = {1022, 1022, 1022, 1022};
+    const v4l mant = {MANT_BITS, MANT_BITS, MANT_BITS, MANT_BITS};
+    const v4l half = {HALF_BITS, HALF_BITS, HALF_BITS, HALF_BITS};
+    const v4l sent = {SENTINEL, SENTINEL, SENTINEL, SENTINEL}, izero = {0, 0, 0, 0};
+    const v4d iv = *reinterpret_cast<const v4d *>(I + i);
+    const v4d m1 = *reinterpret_cast<const v4d *>(MA + i - 1);
+    const v4d m2 = *reinterpret_cast<const v4d *>(MA + i);
+    const v4l e1 = *reinterpret_cast<const v4l *>(EA + i - 1);
+    const v4l e2 = *reinterpret_cast<const v4l *>(EA + i);
+    const v4l E = e1 > e2 ? e1 : e2;
+    const v4l d1 = e1 - E, d2 = e2 - E;
+    const v4d s1 = reinterpret_cast<v4d>(d1 >= drop ? (d1 + bias) << 52 : izero);
+    const v4d s2 = reinterpret_cast<v4d>(d2 >= drop ? (d2 + bias) << 52 : izero);
+    const v4d small = (X ? iv : sv - iv) * rv, large = one - small;
+    const v4d t = X ? small * (m1 * s1) + large * (m2 * s2) : large * (m1 * s1) + small * (m2 * s2);
+    const v4l tb = reinterpret_cast<v4l>(t);
+    const v4l nz = t > zero;
+    *reinterpret_cast<v4d *>(MB + i) = reinterpret_cast<v4d>(nz & ((tb & mant) | half));
+    // t >= 0: a logical shift brings down the biased exponent.
+    const v4l te = reinterpret_cast<v4l>(reinterpret_cast<v4u>(tb) >> 52);
+    *reinterpret_cast<v4l *>(EB + i) = nz ? E + (te - unbias) : sent;
+}
+
+template <bool X>
+inline __attribute__((always_inline)) void half_wide(const double *MA, const int64_t *EA,
+                                                     double *MB, int64_t *EB, const double *I,
+                                                     int64_t lo, int64_t hi, double sd, double r) {
+    if (hi - lo < 3) {
+        for (int64_t i = lo; i <= hi; i++) {
+            double a, b;
+            weights(static_cast<double>(i), sd, r, &a, &b);
+            wide_cell(a, b, MA[i - 1], EA[i - 1], MA[i], EA[i], MB + i, EB + i);
         }
         return;
     }
-    for (; i <= hi; i++) {
-        const double id = static_cast<double>(i);
-        double a, b;
-        weights(id, sd, r, &a, &b);
-        wide_cell(a, b, MA[i - 1], EA[i - 1], MA[i], EA[i], MB + i, EB + i);
-    }
+    int64_t i = lo;
+    for (; i + 3 <= hi; i += 4) wide4<X>(MA, EA, MB, EB, I, i, sd, r);
+    if (i <= hi) wide4<X>(MA, EA, MB, EB, I, hi - 3, sd, r);
+}
+
+KS2_CLONES
+void diag_wide(const double *MA, const int64_t *EA, double *MB, int64_t *EB, const double *I,
+               int64_t lo, int64_t hi, int64_t s) {
+    const double sd = static_cast<double>(s);
+    const double r = 1.0 / sd;
+    const int64_t h = s / 2;
+    half_wide<true>(MA, EA, MB, EB, I, lo, hi < h ? hi : h, sd, r);
+    half_wide<false>(MA, EA, MB, EB, I, lo > h ? lo : h + 1, hi, sd, r);
 }
 
 // ---------------------------------------------------------------------------
@@ -280,6 +316,7 @@ void diag_wide(const double *MA, const int64_t *EA, double *MB, int64_t *EB, int
 // ---------------------------------------------------------------------------
 struct Work {
     double *A, *B;      // values, index -1 .. m + 1 valid
+    double *I;          // I[k] = k
     int64_t *EA, *EB;   // exponents (per-cell form only)
 };
 
@@ -297,12 +334,14 @@ xp sweep(const Problem &P, Chain c) {
     const int64_t m = P.m, n = P.n, N = P.N;
     const size_t len = static_cast<size_t>(m) + 3;
     double bytes = 2.0 * static_cast<double>(len) * sizeof(double);
-    if (c == LEFT_WIDE) bytes *= 2.0;
+    bytes *= c == LEFT_WIDE ? 2.5 : 1.5;
     check_bytes(bytes, "the exact two-sample distribution",
                 "use the limiting distribution (exact = FALSE) or raise the limit");
     Work w;
     w.A = reinterpret_cast<double *>(R_alloc(len, sizeof(double))) + 1;
     w.B = reinterpret_cast<double *>(R_alloc(len, sizeof(double))) + 1;
+    w.I = reinterpret_cast<double *>(R_alloc(len, sizeof(double))) + 1;
+    for (int64_t i = -1; i <= m + 1; i++) w.I[i] = static_cast<double>(i);
     w.EA = w.EB = nullptr;
     if (c == LEFT_WIDE) {
         w.EA = reinterpret_cast<int64_t *>(R_alloc(len, sizeof(int64_t))) + 1;
@@ -359,7 +398,7 @@ xp sweep(const Problem &P, Chain c) {
                 chi = s - 1;
             }
             if (c == STAY) {
-                double mx = diag_stay(w.A, w.B, clo, chi, s);
+                double mx = diag_stay(w.A, w.B, w.I, clo, chi, s);
                 if (lo == 0 && w.B[0] > mx) mx = w.B[0];
                 if (hi == s && w.B[s] > mx) mx = w.B[s];
                 if (mx == 0.0) return xp_zero();
@@ -370,9 +409,9 @@ xp sweep(const Problem &P, Chain c) {
                     scale += k;
                 }
             } else if (c == LEFT) {
-                diag_left(w.A, w.B, clo, chi, s);
+                diag_left(w.A, w.B, w.I, clo, chi, s);
             } else {
-                diag_wide(w.A, w.EA, w.B, w.EB, clo, chi, s);
+                diag_wide(w.A, w.EA, w.B, w.EB, w.I, clo, chi, s);
             }
             // The pads: a cell just outside the run is outside the band or
             // out of reach (value as outside), or off the diagonal (0).
@@ -436,6 +475,13 @@ xp ks2_cdf(int64_t K, int m, int n, int alt, const int *blocks, int nb, bool upp
     P.blocks = blocks;
     P.nb = nb;
     if (!upper) return sweep(P, STAY);
+    // Where the limiting law puts the tail far below 2^-850, go straight to
+    // the per-cell exponents.  Only the time depends on this guess: a tail
+    // that turns out small after all is computed again below.
+    const double kd = static_cast<double>(K);
+    const double guess = -2.0 * (kd / static_cast<double>(P.m)) * (kd / static_cast<double>(P.n)) /
+                         static_cast<double>(P.N);
+    if (guess < -650.0) return sweep(P, LEFT_WIDE);
     const xp u = sweep(P, LEFT);
     if (u.m == 0.0 || xp_less(u, xp_make(WIDE_BELOW))) return sweep(P, LEFT_WIDE);
     return u;
