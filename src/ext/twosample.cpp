@@ -547,7 +547,9 @@ SEXP ksx_ks2_raw(SEXP sK, SEXP sm, SEXP sn, SEXP salt, SEXP sblocks, SEXP supper
     }
     const ksx::xp p = ksx::ks2_cdf(K, m, n, static_cast<int>(ad), blocks, nb, upper);
     o[0] = ksx::xp_value(p);
-    o[1] = ksx::xp_log(p);
+    // In the normal range the double holds the probability exactly, and its
+    // logarithm is the most accurate one (log 1 = 0 exactly).
+    o[1] = o[0] >= 0x1p-1022 ? std::log(o[0]) : ksx::xp_log(p);
     UNPROTECT(1);
     return out;
 }
