@@ -38,13 +38,19 @@ namespace {
 
 typedef double v4d __attribute__((vector_size(32), aligned(8), may_alias));
 typedef int64_t v4l __attribute__((vector_size(32), aligned(8), may_alias));
-typedef uint64_t v4u __attribute__((vector_size(32), aligned(8), may_alias));
+// The per-cell exponent form works on eight lanes at a time: with AVX-512
+// that is one instruction per operation, elsewhere two or four.
+typedef double v8d __attribute__((vector_size(64), aligned(8), may_alias));
+typedef int64_t v8l __attribute__((vector_size(64), aligned(8), may_alias));
+typedef uint64_t v8u __attribute__((vector_size(64), aligned(8), may_alias));
 
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) && \
     !defined(__SANITIZE_ADDRESS__)
 #define KS2_CLONES __attribute__((target_clones("avx2", "default")))
+#define KS2_CLONES_512 __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define KS2_CLONES
+#define KS2_CLONES_512
 #endif
 
 // Values below this are set to 0, so that no product or sum ever produces a
@@ -65,7 +71,11 @@ constexpr int64_t SENTINEL = -(int64_t(1) << 60);
 // 2^-167 of the other term, and no product leaves the normal range.
 constexpr int64_t DROP = 200;
 
-enum Chain { STAY, LEFT, LEFT_WIDE };
+// STAY: v, the lower tail; LEFT: u, the upper tail; the _WIDE forms keep an
+// exponent per cell.
+enum Chain { STAY, LEFT, STAY_WIDE, LEFT_WIDE };
+inline bool is_wide(Chain c) { return c == STAY_WIDE || c == LEFT_WIDE; }
+inline bool is_left(Chain c) { return c == LEFT || c == LEFT_WIDE; }
 
 // The problem after orientation: cells are indexed by i in [0, m] with
 // m <= n, and s = i N - t m is the statistic's value at (i, t - i).
@@ -255,40 +265,40 @@ inline __attribute__((always_inline)) void wide_cell(double a, double b, double 
 }
 
 template <bool X>
-inline __attribute__((always_inline)) void wide4(const double *MA, const int64_t *EA, double *MB,
+inline __attribute__((always_inline)) void wide8(const double *MA, const int64_t *EA, double *MB,
                                                  int64_t *EB, const double *I, int64_t i,
                                                  double sd, double r) {
-    const v4d sv = {sd, sd, sd, sd}, rv = {r, r, r, r};
-    const v4d zero = {0.0, 0.0, 0.0, 0.0}, one = {1.0, 1.0, 1.0, 1.0};
-    const v4l drop = {-DROP, -DROP, -DROP, -DROP};
-    const v4l bias = {1023, 1023, 1023, 1023}, unbias = {1022, 1022, 1022, 1022};
-    const v4l mant = {MANT_BITS, MANT_BITS, MANT_BITS, MANT_BITS};
-    const v4l half = {HALF_BITS, HALF_BITS, HALF_BITS, HALF_BITS};
-    const v4l sent = {SENTINEL, SENTINEL, SENTINEL, SENTINEL}, izero = {0, 0, 0, 0};
-    const v4d iv = *reinterpret_cast<const v4d *>(I + i);
-    const v4d m1 = *reinterpret_cast<const v4d *>(MA + i - 1);
-    const v4d m2 = *reinterpret_cast<const v4d *>(MA + i);
-    const v4l e1 = *reinterpret_cast<const v4l *>(EA + i - 1);
-    const v4l e2 = *reinterpret_cast<const v4l *>(EA + i);
-    const v4l E = e1 > e2 ? e1 : e2;
-    const v4l d1 = e1 - E, d2 = e2 - E;
-    const v4d s1 = reinterpret_cast<v4d>(d1 >= drop ? (d1 + bias) << 52 : izero);
-    const v4d s2 = reinterpret_cast<v4d>(d2 >= drop ? (d2 + bias) << 52 : izero);
-    const v4d small = (X ? iv : sv - iv) * rv, large = one - small;
-    const v4d t = X ? small * (m1 * s1) + large * (m2 * s2) : large * (m1 * s1) + small * (m2 * s2);
-    const v4l tb = reinterpret_cast<v4l>(t);
-    const v4l nz = t > zero;
-    *reinterpret_cast<v4d *>(MB + i) = reinterpret_cast<v4d>(nz & ((tb & mant) | half));
+    const v8d sv = {sd, sd, sd, sd, sd, sd, sd, sd}, rv = {r, r, r, r, r, r, r, r};
+    const v8d zero = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0}, one = {1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0, 1.0};
+    const v8l drop = {-DROP, -DROP, -DROP, -DROP, -DROP, -DROP, -DROP, -DROP};
+    const v8l bias = {1023, 1023, 1023, 1023, 1023, 1023, 1023, 1023}, unbias = {1022, 1022, 1022, 1022, 1022, 1022, 1022, 1022};
+    const v8l mant = {MANT_BITS, MANT_BITS, MANT_BITS, MANT_BITS, MANT_BITS, MANT_BITS, MANT_BITS, MANT_BITS};
+    const v8l half = {HALF_BITS, HALF_BITS, HALF_BITS, HALF_BITS, HALF_BITS, HALF_BITS, HALF_BITS, HALF_BITS};
+    const v8l sent = {SENTINEL, SENTINEL, SENTINEL, SENTINEL, SENTINEL, SENTINEL, SENTINEL, SENTINEL}, izero = {0, 0, 0, 0, 0, 0, 0, 0};
+    const v8d iv = *reinterpret_cast<const v8d *>(I + i);
+    const v8d m1 = *reinterpret_cast<const v8d *>(MA + i - 1);
+    const v8d m2 = *reinterpret_cast<const v8d *>(MA + i);
+    const v8l e1 = *reinterpret_cast<const v8l *>(EA + i - 1);
+    const v8l e2 = *reinterpret_cast<const v8l *>(EA + i);
+    const v8l E = e1 > e2 ? e1 : e2;
+    const v8l d1 = e1 - E, d2 = e2 - E;
+    const v8d s1 = reinterpret_cast<v8d>(d1 >= drop ? (d1 + bias) << 52 : izero);
+    const v8d s2 = reinterpret_cast<v8d>(d2 >= drop ? (d2 + bias) << 52 : izero);
+    const v8d small = (X ? iv : sv - iv) * rv, large = one - small;
+    const v8d t = X ? small * (m1 * s1) + large * (m2 * s2) : large * (m1 * s1) + small * (m2 * s2);
+    const v8l tb = reinterpret_cast<v8l>(t);
+    const v8l nz = t > zero;
+    *reinterpret_cast<v8d *>(MB + i) = reinterpret_cast<v8d>(nz & ((tb & mant) | half));
     // t >= 0: a logical shift brings down the biased exponent.
-    const v4l te = reinterpret_cast<v4l>(reinterpret_cast<v4u>(tb) >> 52);
-    *reinterpret_cast<v4l *>(EB + i) = nz ? E + (te - unbias) : sent;
+    const v8l te = reinterpret_cast<v8l>(reinterpret_cast<v8u>(tb) >> 52);
+    *reinterpret_cast<v8l *>(EB + i) = nz ? E + (te - unbias) : sent;
 }
 
 template <bool X>
 inline __attribute__((always_inline)) void half_wide(const double *MA, const int64_t *EA,
                                                      double *MB, int64_t *EB, const double *I,
                                                      int64_t lo, int64_t hi, double sd, double r) {
-    if (hi - lo < 3) {
+    if (hi - lo < 7) {
         for (int64_t i = lo; i <= hi; i++) {
             double a, b;
             weights(static_cast<double>(i), sd, r, &a, &b);
@@ -297,11 +307,11 @@ inline __attribute__((always_inline)) void half_wide(const double *MA, const int
         return;
     }
     int64_t i = lo;
-    for (; i + 3 <= hi; i += 4) wide4<X>(MA, EA, MB, EB, I, i, sd, r);
-    if (i <= hi) wide4<X>(MA, EA, MB, EB, I, hi - 3, sd, r);
+    for (; i + 7 <= hi; i += 8) wide8<X>(MA, EA, MB, EB, I, i, sd, r);
+    if (i <= hi) wide8<X>(MA, EA, MB, EB, I, hi - 7, sd, r);
 }
 
-KS2_CLONES
+KS2_CLONES_512
 void diag_wide(const double *MA, const int64_t *EA, double *MB, int64_t *EB, const double *I,
                int64_t lo, int64_t hi, int64_t s) {
     const double sd = static_cast<double>(s);
@@ -321,20 +331,23 @@ struct Work {
 };
 
 inline void set_cell(Work &w, Chain c, int64_t i, bool trivial) {
-    if (c == LEFT_WIDE) {
-        w.B[i] = trivial ? 0.5 : 0.0;
-        w.EB[i] = trivial ? 1 : SENTINEL;
+    // Outside the band v is 0 and u is 1.
+    const bool one = trivial && is_left(c);
+    if (is_wide(c)) {
+        w.B[i] = one ? 0.5 : 0.0;
+        w.EB[i] = one ? 1 : SENTINEL;
     } else {
-        w.B[i] = (trivial && c == LEFT) ? 1.0 : 0.0;
+        w.B[i] = one ? 1.0 : 0.0;
     }
 }
 
-// Returns the tail of the chain (STAY: lower, LEFT and LEFT_WIDE: upper).
+// Returns the tail of the chain, or NaN when the plain lower tail lost its
+// range (see below).
 xp sweep(const Problem &P, Chain c) {
     const int64_t m = P.m, n = P.n, N = P.N;
     const size_t len = static_cast<size_t>(m) + 3;
     double bytes = 2.0 * static_cast<double>(len) * sizeof(double);
-    bytes *= c == LEFT_WIDE ? 2.5 : 1.5;
+    bytes *= is_wide(c) ? 2.5 : 1.5;
     check_bytes(bytes, "the exact two-sample distribution",
                 "use the limiting distribution (exact = FALSE) or raise the limit");
     Work w;
@@ -343,7 +356,7 @@ xp sweep(const Problem &P, Chain c) {
     w.I = reinterpret_cast<double *>(R_alloc(len, sizeof(double))) + 1;
     for (int64_t i = -1; i <= m + 1; i++) w.I[i] = static_cast<double>(i);
     w.EA = w.EB = nullptr;
-    if (c == LEFT_WIDE) {
+    if (is_wide(c)) {
         w.EA = reinterpret_cast<int64_t *>(R_alloc(len, sizeof(int64_t))) + 1;
         w.EB = reinterpret_cast<int64_t *>(R_alloc(len, sizeof(int64_t))) + 1;
     }
@@ -355,6 +368,10 @@ xp sweep(const Problem &P, Chain c) {
     }
     // Time 0: the origin, inside the band.
     if (c == STAY) w.A[0] = 1.0;
+    if (c == STAY_WIDE) {
+        w.A[0] = 0.5;
+        w.EA[0] = 1;
+    }
 
     int64_t cur_lo = 0, cur_hi = 0, t0 = 0, scale = 0;
     int bi = 0;
@@ -380,7 +397,7 @@ xp sweep(const Problem &P, Chain c) {
             if (H1 < hi) hi = H1;
             if (lo > hi) {
                 // No path stays inside: the lower tail is 0, the upper 1.
-                return c == STAY ? xp_zero() : xp_make(1.0);
+                return is_left(c) ? xp_make(1.0) : xp_zero();
             }
             // The cells at the ends of the diagonal have one predecessor,
             // reached with probability exactly 1: copied, not multiplied by
@@ -401,7 +418,11 @@ xp sweep(const Problem &P, Chain c) {
                 double mx = diag_stay(w.A, w.B, w.I, clo, chi, s);
                 if (lo == 0 && w.B[0] > mx) mx = w.B[0];
                 if (hi == s && w.B[s] > mx) mx = w.B[s];
-                if (mx == 0.0) return xp_zero();
+                // Every cell of the run is reachable inside the band, so
+                // its exact value is positive: all of them flushed means
+                // the range was lost (never seen; the caller then uses
+                // the per-cell exponents).
+                if (mx == 0.0) return xp{NAN, 0};
                 if (mx < RESCALE_BELOW) {
                     int k;
                     std::frexp(mx, &k);
@@ -430,7 +451,7 @@ xp sweep(const Problem &P, Chain c) {
         t0 = t1;
     }
     // The last diagonal is the single cell (m, n).
-    if (c == LEFT_WIDE) {
+    if (is_wide(c)) {
         if (w.A[m] == 0.0) return xp_zero();
         return xp{w.A[m], w.EA[m]};
     }
@@ -474,7 +495,10 @@ xp ks2_cdf(int64_t K, int m, int n, int alt, const int *blocks, int nb, bool upp
     P.cap_lo = alt != ALT_GREATER;
     P.blocks = blocks;
     P.nb = nb;
-    if (!upper) return sweep(P, STAY);
+    if (!upper) {
+        const xp v = sweep(P, STAY);
+        return std::isnan(v.m) ? sweep(P, STAY_WIDE) : v;
+    }
     // Where the limiting law puts the tail far below 2^-850, go straight to
     // the per-cell exponents.  Only the time depends on this guess: a tail
     // that turns out small after all is computed again below.
