@@ -27,10 +27,18 @@
 // across the whole band alike (a narrow band loses mass geometrically), so
 // the lower tail keeps one binary exponent for the diagonal and rescales by
 // exact powers of two.  u is largest next to the band's edges and smallest
-// in its middle; an upper tail above 2^-850 is computed in plain doubles (a
-// cell's value enters the result with a weight of at most 1, so values
-// flushed to 0 below 2^-980 change it by far less than a rounding), and a
-// smaller one is computed again with a binary exponent per cell.
+// in its middle.  The cells of one diagonal enter the result with weights
+// that sum to at most 1 (probabilities of the reversed path), so flushing
+// every value below 2^-980 to 0 moves the result by less than
+// (m + n) 2^-980: nothing for an upper tail above 2^-850, which is
+// therefore computed in plain doubles.  A smaller one is computed again
+// with a binary exponent per cell (also a safety net for the lower tail).
+//
+// The two weights i/s and (s - i)/s are formed from r = 1/s rounded so that
+// they sum to 1 up to one rounding of either sign: the smaller one as k r,
+// the larger one as 1 minus it.  Weights that both carry the rounding of r
+// drift the whole diagonal by the same factor at each step, about 1e-14
+// after a few thousand diagonals.
 #include "twosample.h"
 
 namespace ksx {
@@ -78,13 +86,12 @@ inline bool is_wide(Chain c) { return c == STAY_WIDE || c == LEFT_WIDE; }
 inline bool is_left(Chain c) { return c == LEFT || c == LEFT_WIDE; }
 
 // The problem after orientation: cells are indexed by i in [0, m] with
-// m <= n, and s = i N - t m is the statistic's value at (i, t - i).
+// m <= n; at (i, t - i) the difference in integer units is i N - t m.
 struct Problem {
     int64_t m, n, N, K;
-    bool cap_hi;   // s <= K at checkpoints (i at most floor((t m + K) / N))
-    bool cap_lo;   // -s <= K at checkpoints (i at least ceil((t m - K) / N))
+    bool cap_hi;   // i N - t m <= K at checkpoints: i <= floor((t m + K) / N)
+    bool cap_lo;   // t m - i N <= K at checkpoints: i >= ceil((t m - K) / N)
     const int *blocks;
-    int nb;
 };
 
 // floor((t m + K) / N) as q with t m + K = q N + r, 0 <= r < N, moved
@@ -128,11 +135,8 @@ struct Lower {
 };
 
 // The weights i/s and (s - i)/s of cell i on diagonal s (0 < i < s), with
-// r = 1/s rounded.  The smaller one is k r, k = min(i, s - i), correct to
-// two roundings; the larger one is 1 minus it, so that the two sum to 1 up
-// to one rounding that goes either way.  (Taking both as products, the
-// larger one, near 1, is systematically off by the rounding of r and lost
-// about 1e-14 over a few thousand diagonals.)
+// r = 1/s rounded: k r for the smaller one, k = min(i, s - i), and 1 minus
+// that for the larger one.
 inline void weights(double i, double s, double r, double *a, double *b) {
     const double j = s - i;
     const double small = (i <= j ? i : j) * r, large = 1.0 - small;
@@ -494,7 +498,6 @@ xp ks2_cdf(int64_t K, int m, int n, int alt, const int *blocks, int nb, bool upp
     P.cap_hi = alt != ALT_LESS;
     P.cap_lo = alt != ALT_GREATER;
     P.blocks = blocks;
-    P.nb = nb;
     if (!upper) {
         const xp v = sweep(P, STAY);
         return std::isnan(v.m) ? sweep(P, STAY_WIDE) : v;
