@@ -51,14 +51,15 @@ for (alt in 1:2) paths(500, 351, alt, 500 * 351 - 1)
 paths(600, 600, 0, 600 * 600 - 1)
 paths(1000, 1500, 0, 1138499)      # D >= 0.759: 4.05e-340
 paths(1000, 1500, 0, 150000)
-# mtcars: mpg of automatic (x) and manual (y) cars; the observed statistic
-# is 157 / (19 * 13).
+# mtcars: mpg of cars with automatic (x) and manual (y) transmission, with
+# ties; the statistic observed is max |F_m - G_n| over the pooled values.
 local({
-  x <- c(21.4, 18.7, 18.1, 14.3, 24.4, 22.8, 19.2, 17.3, 15.2, 10.4, 10.4, 14.7, 21.5, 15.5,
-         15.2, 13.3, 19.2, 16.4, 17.3)
-  y <- c(21, 21, 22.8, 32.4, 30.4, 33.9, 27.3, 26, 30.4, 15.8, 19.7, 15, 21.4)
-  b <- rle(sort(c(x, y)))$lengths
-  paths(19, 13, 0, 156, b)
+  x <- datasets::mtcars$mpg[datasets::mtcars$am == 0]
+  y <- datasets::mtcars$mpg[datasets::mtcars$am == 1]
+  z <- sort(unique(c(x, y)))
+  S <- round(max(abs(stats::ecdf(x)(z) - stats::ecdf(y)(z))) * 19 * 13)
+  stopifnot(S == 157)
+  paths(19, 13, 0, S - 1, rle(sort(c(x, y)))$lengths)
 })
 
 # Equal sizes by reflection, up to 5000.

@@ -334,20 +334,23 @@ struct Work {
     int64_t *EA, *EB;   // exponents (per-cell form only)
 };
 
-inline void set_cell(Work &w, Chain c, int64_t i, bool trivial) {
-    // Outside the band v is 0 and u is 1.
-    const bool one = trivial && is_left(c);
+// Pad value for cell i of diagonal s (values M, exponents E): as outside
+// the band when the cell exists (v = 0, u = 1), 0 when it is off the
+// diagonal.
+inline void set_pad(double *M, int64_t *E, Chain c, const Problem &P, int64_t i, int64_t s) {
+    const bool one = is_left(c) && i >= s - P.n && i >= 0 && i <= s && i <= P.m;
     if (is_wide(c)) {
-        w.B[i] = one ? 0.5 : 0.0;
-        w.EB[i] = one ? 1 : SENTINEL;
+        M[i] = one ? 0.5 : 0.0;
+        E[i] = one ? 1 : SENTINEL;
     } else {
-        w.B[i] = one ? 1.0 : 0.0;
+        M[i] = one ? 1.0 : 0.0;
     }
 }
 
 // Returns the tail of the chain, or NaN when the plain lower tail lost its
-// range (see below).
-xp sweep(const Problem &P, Chain c) {
+// range (see below).  With `strip`, cells far from the centre line are not
+// computed (see below); *cut tells whether any was left out.
+xp sweep(const Problem &P, Chain c, bool strip, bool *cut) {
     const int64_t m = P.m, n = P.n, N = P.N;
     const size_t len = static_cast<size_t>(m) + 3;
     double bytes = 2.0 * static_cast<double>(len) * sizeof(double);
@@ -384,6 +387,19 @@ xp sweep(const Problem &P, Chain c) {
     up.start(P);
     dn.start(P);
     double work = 0.0;
+    // The strip.  After s steps the number of x's of the uniform path is
+    // hypergeometric with mean s m / N, and by Hoeffding's inequality for
+    // sampling without replacement it lies farther than w from the mean with
+    // probability at most 2 exp(-2 w^2 / min(s, N - s)).  With
+    // w^2 = min(s, N - s) T / 2 and T = log(2 N) + 910 log 2, the path leaves
+    // the strip at some step with probability at most 2^-910.  Cells outside
+    // it are given their value outside the band (0 or 1); as v and u lie in
+    // [0, 1], the result moves by less than 2^-910, which is nothing for a
+    // tail above 2^-850 (the caller checks).
+    const double md = static_cast<double>(m), Nd = static_cast<double>(N);
+    const double T = std::log(2.0 * Nd) + 910.0 * 0.6931471805599453;
+    int64_t plo = 0, phi = 0; // the run of the previous diagonal
+    *cut = false;
     while (t0 < N) {
         const int64_t dt = P.blocks ? P.blocks[bi++] : 1;
         const int64_t t1 = t0 + dt;
@@ -399,10 +415,28 @@ xp sweep(const Problem &P, Chain c) {
             if (cur_lo > lo) lo = cur_lo;
             hi = cur_hi + (s - t0);
             if (H1 < hi) hi = H1;
+            if (strip) {
+                const double sd = static_cast<double>(s);
+                const double centre = sd * md / Nd;
+                // Two cells more, for the roundings of the bounds.
+                const double half = std::sqrt(std::fmin(sd, Nd - sd) * T * 0.5) + 2.0;
+                if (centre - half > static_cast<double>(lo)) {
+                    lo = static_cast<int64_t>(std::ceil(centre - half));
+                    *cut = true;
+                }
+                if (centre + half < static_cast<double>(hi)) {
+                    hi = static_cast<int64_t>(std::floor(centre + half));
+                    *cut = true;
+                }
+            }
             if (lo > hi) {
                 // No path stays inside: the lower tail is 0, the upper 1.
                 return is_left(c) ? xp_make(1.0) : xp_zero();
             }
+            // Cells of the previous diagonal that this one reads but that
+            // were left out (the strip may move by more than a cell).
+            for (int64_t i = lo - 1; i < plo - 1; i++) set_pad(w.A, w.EA, c, P, i, s - 1);
+            for (int64_t i = phi + 2; i <= hi; i++) set_pad(w.A, w.EA, c, P, i, s - 1);
             // The cells at the ends of the diagonal have one predecessor,
             // reached with probability exactly 1: copied, not multiplied by
             // s (1/s), which rounds to 1 - 2^-53 or 1 and would shrink them
@@ -440,8 +474,10 @@ xp sweep(const Problem &P, Chain c) {
             }
             // The pads: a cell just outside the run is outside the band or
             // out of reach (value as outside), or off the diagonal (0).
-            set_cell(w, c, lo - 1, lo - 1 >= s - n && lo - 1 >= 0);
-            set_cell(w, c, hi + 1, hi + 1 <= s && hi + 1 <= m);
+            set_pad(w.B, w.EB, c, P, lo - 1, s);
+            set_pad(w.B, w.EB, c, P, hi + 1, s);
+            plo = lo;
+            phi = hi;
             double *tmp = w.A;
             w.A = w.B;
             w.B = tmp;
@@ -498,9 +534,14 @@ xp ks2_cdf(int64_t K, int m, int n, int alt, const int *blocks, int nb, bool upp
     P.cap_hi = alt != ALT_LESS;
     P.cap_lo = alt != ALT_GREATER;
     P.blocks = blocks;
+    const xp small = xp_make(WIDE_BELOW);
+    bool cut;
     if (!upper) {
-        const xp v = sweep(P, STAY);
-        return std::isnan(v.m) ? sweep(P, STAY_WIDE) : v;
+        xp v = sweep(P, STAY, true, &cut);
+        // Leaving out the cells beyond the strip is negligible only above
+        // 2^-850.
+        if (cut && !std::isnan(v.m) && xp_less(v, small)) v = sweep(P, STAY, false, &cut);
+        return std::isnan(v.m) ? sweep(P, STAY_WIDE, false, &cut) : v;
     }
     // Where the limiting law puts the tail far below 2^-850, go straight to
     // the per-cell exponents.  Only the time depends on this guess: a tail
@@ -508,9 +549,9 @@ xp ks2_cdf(int64_t K, int m, int n, int alt, const int *blocks, int nb, bool upp
     const double kd = static_cast<double>(K);
     const double guess = -2.0 * (kd / static_cast<double>(P.m)) * (kd / static_cast<double>(P.n)) /
                          static_cast<double>(P.N);
-    if (guess < -650.0) return sweep(P, LEFT_WIDE);
-    const xp u = sweep(P, LEFT);
-    if (u.m == 0.0 || xp_less(u, xp_make(WIDE_BELOW))) return sweep(P, LEFT_WIDE);
+    if (guess < -650.0) return sweep(P, LEFT_WIDE, false, &cut);
+    const xp u = sweep(P, LEFT, true, &cut);
+    if (u.m == 0.0 || xp_less(u, small)) return sweep(P, LEFT_WIDE, false, &cut);
     return u;
 }
 
