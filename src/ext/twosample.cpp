@@ -21,7 +21,11 @@
 // matter on diagonal t lie between the band of the last checkpoint, widened
 // by the steps since, and the band of the next checkpoint, narrowed by the
 // steps still to go; everything outside holds the value it has outside the
-// band (0 for v, 1 for u) or is never read again.
+// band (0 for v, 1 for u) or is never read again.  Two more savings: cells
+// that the path reaches with probability below 2^-910 overall (a strip
+// around the centre line, from Hoeffding's inequality) are left out when the
+// tail is above 2^-850, and u needs no arithmetic where it is still exactly
+// 0 (cells no path reaches from outside the band).
 //
 // Range.  v lies in [0, 1] and, once it becomes small, it becomes small
 // across the whole band alike (a narrow band loses mass geometrically), so
@@ -334,6 +338,20 @@ struct Work {
     int64_t *EA, *EB;   // exponents (per-cell form only)
 };
 
+inline void zero_fill(Work &w, int64_t lo, int64_t hi) {
+    for (int64_t i = lo; i <= hi; i++) {
+        w.B[i] = 0.0;
+        if (w.EB) w.EB[i] = SENTINEL;
+    }
+}
+
+// One diagonal of u, plain or with per-cell exponents, cells [lo, hi].
+inline void diag_u(Work &w, Chain c, int64_t lo, int64_t hi, int64_t s) {
+    if (lo > hi) return;
+    if (c == LEFT) diag_left(w.A, w.B, w.I, lo, hi, s);
+    else diag_wide(w.A, w.EA, w.B, w.EB, w.I, lo, hi, s);
+}
+
 // Pad value for cell i of diagonal s (values M, exponents E): as outside
 // the band when the cell exists (v = 0, u = 1), 0 when it is off the
 // diagonal.
@@ -399,6 +417,14 @@ xp sweep(const Problem &P, Chain c, bool strip, bool *cut) {
     const double md = static_cast<double>(m), Nd = static_cast<double>(N);
     const double T = std::log(2.0 * Nd) + 910.0 * 0.6931471805599453;
     int64_t plo = 0, phi = 0; // the run of the previous diagonal
+    // u is exactly 0 on the cells no path reaches from outside the band: at
+    // first everywhere, later in the middle of the band.  They form one run
+    // [zlo, zhi] (empty when zlo > zhi), which narrows by a cell a step at
+    // each end that has a neighbour, and need no arithmetic.
+    int64_t zlo = is_left(c) ? 0 : 1, zhi = 0;
+    // The zero runs of the last two diagonals: the buffer written now still
+    // holds the zeros of the one before last.
+    int64_t z1lo = zlo, z1hi = zhi, z2lo = 1, z2hi = 0;
     *cut = false;
     while (t0 < N) {
         const int64_t dt = P.blocks ? P.blocks[bi++] : 1;
@@ -467,10 +493,32 @@ xp sweep(const Problem &P, Chain c, bool strip, bool *cut) {
                     for (int64_t i = lo; i <= hi; i++) w.B[i] = std::ldexp(w.B[i], -k);
                     scale += k;
                 }
-            } else if (c == LEFT) {
-                diag_left(w.A, w.B, w.I, clo, chi, s);
             } else {
-                diag_wide(w.A, w.EA, w.B, w.EB, w.I, clo, chi, s);
+                if (zlo <= zhi) {
+                    zlo = zlo == 0 ? 0 : zlo + 1;
+                    zhi = zhi == s - 1 ? s : zhi;
+                    if (zlo < lo) zlo = lo;
+                    if (zhi > hi) zhi = hi;
+                }
+                if (zlo <= zhi) {
+                    // The cells below the zero run, then those above it.
+                    diag_u(w, c, clo, chi < zlo - 1 ? chi : zlo - 1, s);
+                    diag_u(w, c, clo > zhi + 1 ? clo : zhi + 1, chi, s);
+                } else {
+                    diag_u(w, c, clo, chi, s);
+                }
+                // Zeros where the buffer does not hold them yet: the run
+                // less the zero run it had two diagonals ago.
+                if (z2lo <= z2hi) {
+                    zero_fill(w, zlo, zhi < z2lo - 1 ? zhi : z2lo - 1);
+                    zero_fill(w, zlo > z2hi + 1 ? zlo : z2hi + 1, zhi);
+                } else {
+                    zero_fill(w, zlo, zhi);
+                }
+                z2lo = z1lo;
+                z2hi = z1hi;
+                z1lo = zlo;
+                z1hi = zhi;
             }
             // The pads: a cell just outside the run is outside the band or
             // out of reach (value as outside), or off the diagonal (0).
