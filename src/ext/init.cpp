@@ -73,6 +73,7 @@ using namespace ksx;
 
 SEXP ksx_ks1_raw(SEXP, SEXP, SEXP, SEXP);
 SEXP ksx_range_raw(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
+SEXP ksx_ks2_raw(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
 
 // .Call(init, pKS2, pKolmogorov2x, pSmirnov2x): the module's native symbols,
 // as getNativeSymbolInfo() gives their addresses.
@@ -96,6 +97,7 @@ static const R_CallMethodDef call_methods[] = {
     CALLDEF(ksx_init, 3),
     CALLDEF(ksx_ks1_raw, 4),
     CALLDEF(ksx_range_raw, 6),
+    CALLDEF(ksx_ks2_raw, 6),
     {nullptr, nullptr, 0}};
 
 extern "C" __attribute__((visibility("default"))) void R_init_ksdist_ext(DllInfo *dll) {

@@ -1,0 +1,167 @@
+# Exact two-sample distributions (ksx_ks2_raw): both tails, one-sided
+# statistics and ties, against exact references.
+
+ks2 <- function(K, m, n, alt = 0L, blocks = NULL, upper = FALSE)
+  .Call(ksdist:::.ext$ksx_ks2_raw, K, m, n, alt, blocks, upper)
+
+# Statistic of a path in the oracles below: alt 0 |i n - j m|, 1 i n - j m,
+# 2 j m - i n.
+stat_of <- function(s, alt) switch(alt + 1, abs(s), s, -s)
+
+# Independent oracle: number of paths that stay inside at the checkpoints,
+# counted row by row in doubles (exact integers below 2^53 for m + n <= 50).
+stay_count <- function(K, m, n, alt, blocks = NULL) {
+  ends <- if (is.null(blocks)) seq_len(m + n) else cumsum(blocks)
+  j <- 0:n
+  row <- NULL
+  for (i in 0:m) {
+    out <- (i + j) %in% ends & stat_of(i * n - j * m, alt) > K
+    up <- if (is.null(row)) c(1, rep(0, n)) else row
+    new <- numeric(n + 1)
+    for (k in seq_along(j)) {
+      new[k] <- if (out[k]) 0 else up[k] + (if (k > 1) new[k - 1] else 0)
+    }
+    row <- new
+  }
+  row[n + 1]
+}
+
+# Independent oracle: every split of the pooled sample, for m + n <= 16.
+split_tails <- function(K, m, n, alt, blocks) {
+  N <- m + n
+  ends <- cumsum(blocks)
+  sets <- utils::combn(N, m)
+  isx <- matrix(0L, N, ncol(sets))
+  isx[cbind(as.vector(sets), rep(seq_len(ncol(sets)), each = m))] <- 1L
+  i <- apply(isx, 2, cumsum)[ends, , drop = FALSE]
+  S <- apply(stat_of(i * n - (ends - i) * m, alt), 2, max)
+  c(mean(S <= K), mean(S > K))
+}
+
+random_blocks <- function(N) {
+  cuts <- sort(sample(seq_len(N - 1), sample(0:(N - 1), 1)))
+  as.integer(diff(c(0, cuts, N)))
+}
+
+test_that("both tails agree with the exact reference table", {
+  ref <- utils::read.csv(test_path("ref-twosample.csv"), colClasses = c(K = "character",
+                         blocks = "character", lower = "numeric", upper = "numeric"))
+  expect_gt(nrow(ref), 60)
+  worst <- c(value = 0, log = 0, sum = 0)
+  for (r in seq_len(nrow(ref))) {
+    x <- ref[r, ]
+    b <- if (nzchar(x$blocks)) as.integer(strsplit(x$blocks, " ")[[1]]) else NULL
+    for (tail in c("lower", "upper")) {
+      got <- ks2(as.numeric(x$K), x$m, x$n, x$alt, b, tail == "upper")
+      v <- x[[tail]]
+      lg <- x[[paste0(tail, "_log")]]
+      if (!is.na(v)) {
+        err <- if (v == 0) abs(got[1]) else abs(got[1] - v) / v
+        worst["value"] <- max(worst["value"], err)
+      } else if (lg == -Inf) {
+        expect_identical(got, c(0, -Inf))
+      } else {
+        # Below the double range: the logarithm carries the value.
+        expect_lt(lg, log(1e-300))
+        worst["log"] <- max(worst["log"], abs(got[2] - lg) / abs(lg))
+      }
+    }
+    both <- ks2(as.numeric(x$K), x$m, x$n, x$alt, b, FALSE)[1] +
+      ks2(as.numeric(x$K), x$m, x$n, x$alt, b, TRUE)[1]
+    worst["sum"] <- max(worst["sum"], abs(both - 1))
+  }
+  expect_lte(worst[["value"]], 1e-12)
+  expect_lte(worst[["log"]], 1e-12)
+  expect_lte(worst[["sum"]], 1e-12)
+})
+
+test_that("random sizes, alternatives and ties agree with exact path counts", {
+  set.seed(7)
+  worst <- 0
+  for (r in 1:120) {
+    m <- sample(1:22, 1)
+    n <- sample(1:22, 1)
+    alt <- sample(0:2, 1)
+    b <- if (r %% 3 > 0) random_blocks(m + n)
+    K <- sample(-1:(m * n), 1)
+    stay <- stay_count(K, m, n, alt, b)
+    total <- choose(m + n, m)
+    got <- c(ks2(K, m, n, alt, b, FALSE)[1], ks2(K, m, n, alt, b, TRUE)[1])
+    ex <- c(stay, total - stay) / total   # integer counts: exact
+    lower <- ex[1]
+    if (lower == 0) expect_identical(got[1], 0)
+    if (lower == 1) expect_identical(got[2], 0)
+    ok <- ex > 0
+    worst <- max(worst, abs(got[ok] - ex[ok]) / ex[ok])
+  }
+  expect_lte(worst, 1e-13)
+})
+
+test_that("ties: equal to enumerating every split of the pooled sample", {
+  set.seed(3)
+  for (r in 1:12) {
+    N <- sample(6:16, 1)
+    m <- sample(1:(N - 1), 1)
+    n <- N - m
+    b <- random_blocks(N)
+    alt <- (r - 1) %% 3
+    K <- sample(0:(m * n), 1)
+    ex <- split_tails(K, m, n, alt, b)
+    got <- c(ks2(K, m, n, alt, b, FALSE)[1], ks2(K, m, n, alt, b, TRUE)[1])
+    expect_equal(got, ex, tolerance = 1e-12)
+  }
+})
+
+test_that("reversing the pooled sample exchanges the one-sided statistics", {
+  set.seed(5)
+  for (r in 1:20) {
+    m <- sample(1:300, 1)
+    n <- sample(1:300, 1)
+    b <- if (r %% 2) random_blocks(m + n)
+    K <- floor(m * n * runif(1)^2)
+    up <- r %% 4 < 2
+    g <- ks2(K, m, n, 1L, b, up)
+    l <- ks2(K, m, n, 2L, rev(b), up)
+    expect_equal(g[1], l[1], tolerance = 1e-13)
+    # Exchanging the samples does the same.
+    expect_equal(ks2(K, n, m, 2L, b, up)[1], g[1], tolerance = 1e-13)
+  }
+})
+
+test_that("equal sizes with m n beyond 2^31 agree with the reflection formula", {
+  skip_if_not_installed("gmp")
+  n <- 46341                       # n^2 > 2^31 - 1
+  k <- 700
+  tot <- gmp::chooseZ(2 * n, n)
+  l <- seq_len(n %/% k)
+  two <- gmp::as.bigq(sum(c(1, -1)[(l + 1) %% 2 + 1] * 2 * gmp::chooseZ(2 * n, n - l * k)), tot)
+  got <- ks2(k * n - 1, n, n, 0L, NULL, TRUE)
+  expect_equal(got[1], as.double(two), tolerance = 1e-12)
+  expect_equal(ks2(k * n - 1, n, n, 0L, NULL, FALSE)[1], as.double(1 - two), tolerance = 1e-12)
+})
+
+test_that("statistics outside the attainable range and invalid arguments", {
+  expect_identical(ks2(-1, 5, 7), c(0, -Inf))
+  expect_identical(ks2(-1, 5, 7, upper = TRUE), c(1, 0))
+  expect_identical(ks2(35, 5, 7), c(1, 0))
+  expect_identical(ks2(1e300, 5, 7, 1L, NULL, TRUE), c(0, -Inf))
+  expect_identical(ks2(0, 0, 7), c(1, 0))
+  # The smallest value: every path but one leaves the band somewhere.
+  expect_equal(ks2(34, 5, 7, 0L, NULL, TRUE)[1], 2 / choose(12, 5), tolerance = 1e-14)
+  expect_true(all(is.na(ks2(NA_real_, 5, 7))))
+  expect_true(all(is.nan(ks2(NaN, 5, 7))))
+  expect_error(ks2(3.5, 5, 7), "whole number")
+  expect_error(ks2(3, 5, 7, 4L), "alt")
+  expect_error(ks2(3, -5, 7), "whole numbers")
+  expect_error(ks2(3, 5, 7, 0L, c(5L, 6L)), "sum to m \\+ n")
+  expect_error(ks2(3, 5, 7, 0L, c(13L, -1L)), "positive")
+  expect_error(ks2(3, 5, 7, 0L, c(5, 7)), "integer")
+})
+
+test_that("memory is refused beyond the limit and long runs can be interrupted", {
+  withr::with_options(list(ksdist.max_bytes = 1000),
+                      expect_error(ks2(100, 500, 500), "ksdist.max_bytes"))
+  setTimeLimit(elapsed = 0.3, transient = TRUE)
+  on.exit(setTimeLimit(elapsed = Inf))
+  expect_error(ks2(1e10, 2e5, 2e5, 0L, NULL, TRUE), "time limit")
+})
