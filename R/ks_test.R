@@ -1,52 +1,138 @@
-# The two-sided Kolmogorov-Smirnov test.
+# The Kolmogorov-Smirnov test: one sample against a fully specified null
+# distribution (continuous, discrete or mixed), or two samples, with the
+# two-sided or a one-sided alternative.
 
-# exact = NULL uses the exact distribution when it is valid (no ties) and
-# cheap: for one sample when n D < 200 (a matrix of order below 400), for two
-# samples when m n <= 1e8.
-exact_one_limit <- 200
+ks_test <- function(x, ...) UseMethod("ks_test")
+
+# Defaults for exact = NULL: the exact distribution is used up to these
+# sizes (one sample: n; two samples: m n), where it costs well under a second.
+exact_one_limit <- 1e5
 exact_two_limit <- 1e8
 
-ks_test <- function(x, y, ..., exact = NULL, tol = 1e-6) {
+ks_test.default <- function(x, y, ..., alternative = c("two.sided", "less", "greater"),
+                            exact = NULL, tol = 1e-6, support = NULL) {
   xname <- deparse1(substitute(x))
   yname <- deparse1(substitute(y))
+  alternative <- check_alternative(alternative)
   if (!is.null(exact) && (!is.logical(exact) || length(exact) != 1L || is.na(exact)))
     stop("'exact' must be NULL, TRUE or FALSE", call. = FALSE)
   tol <- check_tol(tol)
-  x <- check_numeric(x, "x")
+  x <- check_sample(x, "x")
   x_na <- sum(is.na(x))
-  x <- x[!is.na(x)]
+  if (x_na) x <- x[!is.na(x)]
   if (length(x) < 1L)
     stop("not enough (non-missing) 'x' observations", call. = FALSE)
   if (missing(y))
-    stop("'y' must be a numeric vector or a distribution function (or its name)",
+    stop("'y' must be a second sample (a numeric vector) or a distribution function, its name, or a step function",
          call. = FALSE)
 
-  if (is.numeric(y)) {
-    y <- as.double(y)
+  if (is.numeric(y) || is.factor(y) || is_date(y)) {
+    extra <- list(...)
+    if (length(extra))
+      stop(sprintf("the two-sample test takes no further arguments, but got %s",
+                   describe_args(extra, sys.call())), call. = FALSE)
+    if (!is.null(support))
+      stop("'support' belongs to a one-sample test against a distribution with jumps", call. = FALSE)
+    y <- check_sample(y, "y")
     y_na <- sum(is.na(y))
-    y <- y[!is.na(y)]
+    if (y_na) y <- y[!is.na(y)]
     if (length(y) < 1L)
       stop("not enough (non-missing) 'y' observations", call. = FALSE)
-    res <- ks_two(x, y, exact, tol)
+    res <- ks_two(x, y, alternative, exact, tol)
     res$data.name <- paste(na_note(xname, x_na), "and", na_note(yname, y_na))
-  } else if (is.function(y) || is.character(y)) {
-    if (is.character(y)) {
-      if (length(y) != 1L || is.na(y))
-        stop("'y' must name a single distribution function", call. = FALSE)
-      fname <- y
-      y <- get0(fname, envir = parent.frame(), mode = "function")
-      if (is.null(y))
-        stop(sprintf("'y' names no function: \"%s\"", fname), call. = FALSE)
-    }
-    res <- ks_one(x, y, list(...), exact, tol)
-    res$data.name <- na_note(xname, x_na)
+    res$names <- c(xname, yname)
   } else {
-    stop(sprintf("'y' must be a numeric vector or a distribution function (or its name), not %s",
-                 describe(y)), call. = FALSE)
+    cdf <- null_function(y, parent.frame())
+    res <- ks_one(x, cdf, list(...), alternative, exact, tol, support)
+    res$data.name <- na_note(xname, x_na)
+    res$names <- c(xname, if (is.character(y)) y else yname)
   }
-  res$alternative <- "two-sided"
+  res$alternative <- alternative_text(alternative, !is.null(res$y))
   class(res) <- c("ksdist_test", "htest")
   res
+}
+
+ks_test.formula <- function(formula, data, subset, na.action, ...) {
+  if (missing(formula) || length(formula) != 3L || length(formula[[3L]]) != 1L)
+    stop("'formula' must be of the form 'values ~ group' with one grouping variable", call. = FALSE)
+  mf <- match.call(expand.dots = FALSE)
+  m <- match(c("formula", "data", "subset", "na.action"), names(mf), 0L)
+  mf <- mf[c(1L, m)]
+  mf[[1L]] <- quote(stats::model.frame)
+  mf <- eval(mf, parent.frame())
+  values <- mf[[1L]]
+  g <- factor(mf[[2L]])
+  if (nlevels(g) != 2L)
+    stop(sprintf("the grouping variable '%s' must have exactly 2 levels, not %d",
+                 names(mf)[2L], nlevels(g)), call. = FALSE)
+  groups <- split(values, g)
+  res <- ks_test.default(groups[[1L]], groups[[2L]], ...)
+  res$data.name <- paste(names(mf)[1L], "by", names(mf)[2L])
+  res$names <- paste(names(mf)[2L], "=", levels(g))
+  res
+}
+
+check_alternative <- function(alternative) {
+  choices <- c("two.sided", "less", "greater")
+  if (identical(alternative, choices)) return("two.sided")
+  if (!is.character(alternative) || length(alternative) != 1L || is.na(alternative) ||
+      is.na(k <- pmatch(alternative, choices)))
+    stop("'alternative' must be one of \"two.sided\", \"less\", \"greater\"", call. = FALSE)
+  choices[k]
+}
+
+alternative_text <- function(alternative, two) {
+  switch(alternative,
+         two.sided = "two-sided",
+         less = if (two) "the CDF of x lies below that of y"
+                else "the CDF of x lies below the null hypothesis",
+         greater = if (two) "the CDF of x lies above that of y"
+                   else "the CDF of x lies above the null hypothesis")
+}
+
+is_date <- function(x) inherits(x, c("Date", "POSIXt", "difftime"))
+
+# Observations: a numeric vector, with a message that says what was
+# expected for the common mistakes.
+check_sample <- function(x, name) {
+  what <- if (is.factor(x)) "a factor"
+          else if (is_date(x)) sprintf("a date or time (class '%s'); use as.numeric(%s) to test its numeric values",
+                                       class(x)[1L], name)
+          else if (is.data.frame(x)) "a data frame; pass one of its columns"
+          else if (is.list(x)) "a list"
+          else if (is.character(x)) "a character vector"
+          else if (is.complex(x)) "a complex vector"
+          else if (!is.numeric(x) && !(is.logical(x) && all(is.na(x)))) describe(x)
+          else NULL
+  if (!is.null(what))
+    stop(sprintf("'%s' must be a numeric vector of observations, not %s", name, what), call. = FALSE)
+  as.double(x)
+}
+
+describe_args <- function(extra, call) {
+  nm <- names(extra)
+  if (is.null(nm)) nm <- rep("", length(extra))
+  shown <- ifelse(nzchar(nm), nm, "an unnamed argument")
+  paste(sQuote(shown, FALSE), collapse = ", ")
+}
+
+# The null distribution function of a one-sample test: a function, the name
+# of one, or a step function.
+null_function <- function(y, env) {
+  if (is.character(y)) {
+    if (length(y) != 1L || is.na(y))
+      stop("'y' must name a single distribution function", call. = FALSE)
+    if (!nzchar(y))
+      stop("'y' is an empty string: give a distribution function or its name, such as \"pnorm\", or a second sample",
+           call. = FALSE)
+    f <- get0(y, envir = env, mode = "function")
+    if (is.null(f))
+      stop(sprintf("'y' names no function: \"%s\"", y), call. = FALSE)
+    return(f)
+  }
+  if (is.function(y)) return(y)
+  stop(sprintf("'y' must be a second sample (a numeric vector) or a distribution function, its name, or a step function, not %s",
+               describe(y)), call. = FALSE)
 }
 
 na_note <- function(name, k) {
@@ -54,62 +140,105 @@ na_note <- function(name, k) {
   else sprintf("%s (%d missing value%s removed)", name, k, if (k == 1) "" else "s")
 }
 
-warn_ties <- function(what) {
-  warning(sprintf(paste("ties are present: the exact %s does not apply;",
-                        "the p-value from the limiting distribution is approximate"),
-                  what), call. = FALSE)
-}
+alt_code <- function(alternative) match(alternative, c("two.sided", "greater", "less")) - 1L
 
-ks_one <- function(x, cdf, args, exact, tol) {
+stat_name <- function(alternative)
+  switch(alternative, two.sided = "D", greater = "D^+", less = "D^-")
+
+# One sample ----------------------------------------------------------------
+
+ks_one <- function(x, cdf, args, alternative, exact, tol, support) {
   n <- length(x)
   xs <- sort(x)
-  Fx <- do.call(cdf, c(list(xs), args))
-  if (!is.numeric(Fx) || length(Fx) != n || anyNA(Fx) || any(Fx < 0 | Fx > 1))
-    stop("'y' must be a distribution function returning one probability in [0, 1] for each 'x'",
-         call. = FALSE)
+  F <- function(t) do.call(cdf, c(list(t), args))
+  Fx <- check_cdf_values(F(xs), n)
+  # Left limits, read at the largest double below each point: they differ
+  # from the values only where the null jumps.
+  Fl <- left_limit(F, xs, Fx)
+  jumps <- any(Fx - Fl > 1e-12)
+  if (!jumps) Fl <- Fx
   i <- seq_len(n)
-  above <- i / n - Fx        # the empirical function just after x_(i)
-  below <- Fx - (i - 1) / n  # ... and just before it
-  D <- max(above, below)
-  at <- if (max(above) >= max(below)) which.max(above) else which.max(below)
+  above <- i / n - Fx        # the empirical function at x_(i) ...
+  below <- Fl - (i - 1) / n  # ... and just before it
+  dp <- max(0, above)
+  dm <- max(0, below)
+  D <- switch(alternative, two.sided = max(dp, dm), greater = dp, less = dm)
+  up <- alternative != "less" && (alternative == "greater" || dp >= dm)
+  k <- if (up) which.max(above) else which.max(below)
+  # The largest distance, as drawn by plot(): from F to F_n at x_(k), or
+  # from F(x_(k)-) to F_n(x_(k)-).
+  segment <- if (up) c(xs[k], Fx[k], k / n) else c(xs[k], Fl[k], (k - 1) / n)
 
-  use_exact <- if (is.null(exact)) n * D < exact_one_limit else exact
-  if (anyDuplicated(xs) > 0) {
-    warn_ties("one-sample distribution")
-    use_exact <- FALSE
+  ties <- anyDuplicated(xs) > 0
+  range <- NULL
+  if (inherits(cdf, "stepfun") || !is.null(support) || jumps) {
+    range <- null_range(cdf, args, support, xs, Fx, Fl)
+    if (is.null(range) && jumps)
+      warning(paste("the null distribution has jumps but its support could not be determined:",
+                    "pass 'support' (the points where it jumps) for the exact p-value;",
+                    "the p-value for a continuous null is used, which is conservative"),
+              call. = FALSE)
   }
-  p <- if (use_exact) pkolmogorov(D, n, lower.tail = FALSE)
-       else pkolmogorov_limit(sqrt(n) * D, tol = tol, lower.tail = FALSE)
-  list(statistic = c(D = D), p.value = p,
-       method = paste(if (use_exact) "Exact" else "Asymptotic",
-                      "one-sample Kolmogorov-Smirnov test"),
-       exact = use_exact, x = xs, cdf = function(t) do.call(cdf, c(list(t), args)),
-       where = xs[at])
+  discrete <- !is.null(range) && !identical(range, list(lo = 0, hi = 1))
+  if (ties && !discrete)
+    warning(paste("ties are present, which have probability 0 under a continuous null:",
+                  "the p-value is that of the statistic as computed from the tied data"),
+            call. = FALSE)
+  use_exact <- if (is.null(exact)) n <= exact_one_limit else exact
+  if (use_exact && discrete) {
+    p <- .Call(.ext$ksx_pvalue_range, D, n, range$lo, range$hi, alt_code(alternative))
+  } else if (use_exact) {
+    p <- .Call(.ext$ksx_pvalue1, D, n, alt_code(alternative))
+  } else {
+    p <- pkolmogorov_limit(sqrt(n) * D, tol = tol, lower.tail = FALSE, alternative = alternative)
+  }
+  method <- paste(if (use_exact) "Exact" else "Asymptotic", "one-sample Kolmogorov-Smirnov test")
+  if (discrete) method <- paste0(method, if (use_exact) ", null distribution with jumps"
+                                         else ", null distribution with jumps (conservative)")
+  list(statistic = stats::setNames(D, stat_name(alternative)), p.value = p,
+       method = method, exact = use_exact, x = xs, cdf = F, segment = segment,
+       discrete = discrete)
 }
 
-ks_two <- function(x, y, exact, tol) {
+check_cdf_values <- function(v, n) {
+  if (!is.numeric(v) || length(v) != n || anyNA(v) || any(v < 0 | v > 1))
+    stop("'y' must be a distribution function returning one probability in [0, 1] for each 'x'",
+         call. = FALSE)
+  as.double(v)
+}
+
+# Two samples ---------------------------------------------------------------
+
+ks_two <- function(x, y, alternative, exact, tol) {
   m <- length(x)
   n <- length(y)
-  xs <- sort(x)
-  ys <- sort(y)
-  z <- sort(unique(c(xs, ys)))
-  # Both empirical functions at every pooled value, as counts: the statistic
-  # is K/(m n) with K an integer, computed exactly.
-  i <- findInterval(z, xs)
-  j <- findInterval(z, ys)
-  gap <- abs(i * n - j * m)
-  K <- max(gap)
-  D <- K / (m * n)
-
-  use_exact <- if (is.null(exact)) m * n <= exact_two_limit else exact
-  if (length(z) < m + n) {
-    warn_ties("two-sample distribution")
-    use_exact <- FALSE
+  # Both empirical functions after each block of equal pooled values, as
+  # counts: the statistic is K/(m n) with K a whole number, computed in
+  # 64-bit integers, and exact as a double while m n stays below 2^53.
+  s <- .Call(.ext$ksx_two_statistic, x, y)
+  k <- match(alternative, c("two.sided", "greater", "less"))
+  K <- s$K[k]
+  mn <- as.double(m) * n
+  D <- K / mn
+  exact_ok <- mn <= 2^53
+  ties <- !is.null(s$blocks)
+  use_exact <- (if (is.null(exact)) mn <= exact_two_limit else exact) && exact_ok
+  if (isTRUE(exact) && !exact_ok)
+    warning("the samples are too large for the exact distribution: the limiting one is used",
+            call. = FALSE)
+  if (use_exact) {
+    p <- .Call(.ext$ksx_pvalue2, K, m, n, alt_code(alternative), s$blocks)
+  } else {
+    if (ties)
+      warning(paste("ties are present: the p-value from the limiting distribution is approximate;",
+                    "use exact = TRUE for the exact p-value given the ties"), call. = FALSE)
+    p <- pkolmogorov_limit(sqrt(mn / (m + n)) * D, tol = tol, lower.tail = FALSE,
+                           alternative = alternative)
   }
-  p <- if (use_exact) psmirnov(D, m, n, lower.tail = FALSE)
-       else pkolmogorov_limit(sqrt(m * n / (m + n)) * D, tol = tol, lower.tail = FALSE)
-  list(statistic = c(D = D), p.value = p,
-       method = paste(if (use_exact) "Exact" else "Asymptotic",
-                      "two-sample Kolmogorov-Smirnov test"),
-       exact = use_exact, x = xs, y = ys, where = z[which.max(gap)])
+  at <- s$at[k, ]
+  method <- paste(if (use_exact) "Exact" else "Asymptotic", "two-sample Kolmogorov-Smirnov test")
+  if (use_exact && ties) method <- paste0(method, ", conditional on the ties")
+  list(statistic = stats::setNames(D, stat_name(alternative)), p.value = p,
+       method = method, exact = use_exact, x = s$x, y = s$y,
+       segment = c(at[1], at[2] / m, at[3] / n))
 }

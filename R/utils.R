@@ -80,3 +80,12 @@ quantile_start <- function(p) {
   }
   out
 }
+
+# Number of draws of an r-function: as R's own, a vector longer than one
+# asks for as many draws as it has elements.
+draws <- function(nn) {
+  if (length(nn) > 1L) return(length(nn))
+  if (!is.numeric(nn) || length(nn) != 1L || is.na(nn) || nn < 0 || !is.finite(nn))
+    stop("invalid arguments", call. = FALSE)
+  floor(nn)
+}

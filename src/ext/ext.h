@@ -65,15 +65,20 @@ constexpr double LN2_LO = 1.90821492927058770002e-10;
 
 inline double xp_log(xp a) {
     if (a.m == 0.0) return -INFINITY;
+    // Near 1 the logarithm itself is small: take it of the value, so that
+    // it keeps its relative accuracy.
+    if (a.e >= -1 && a.e <= 1) return std::log(std::ldexp(a.m, static_cast<int>(a.e)));
     const double e = static_cast<double>(a.e);
     return (e * LN2_HI + std::log(a.m)) + e * LN2_LO;
 }
 
-// e^l as an xp, for any l (including far below -745).
+// e^l as an xp, for l down to -6e18 (below that, and for -Inf, exactly 0:
+// a caller that needs the logarithm of something that small must carry the
+// logarithm itself).
 inline xp xp_exp(double l) {
     if (std::isnan(l)) return xp{l, 0};
-    if (l == -INFINITY) return xp_zero();
-    if (l == INFINITY) return xp{INFINITY, 0};
+    if (l < -6e18) return xp_zero();
+    if (l > 6e18) return xp{INFINITY, 0};
     const double k = std::floor(l / 0.6931471805599453);
     const double r = (l - k * LN2_HI) - k * LN2_LO;
     return xp_make(std::exp(r), static_cast<int64_t>(k));

@@ -74,6 +74,25 @@ using namespace ksx;
 SEXP ksx_ks1_raw(SEXP, SEXP, SEXP, SEXP);
 SEXP ksx_range_raw(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP ksx_ks2_raw(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
+// Routines of the other files.
+SEXP ksx_p_limit(SEXP, SEXP, SEXP, SEXP, SEXP);
+SEXP ksx_d_limit(SEXP, SEXP, SEXP);
+SEXP ksx_q_limit(SEXP, SEXP, SEXP, SEXP, SEXP);
+SEXP ksx_r_limit(SEXP, SEXP);
+SEXP ksx_prev_double(SEXP);
+SEXP ksx_p_kolmogorov(SEXP, SEXP, SEXP, SEXP, SEXP);
+SEXP ksx_q_kolmogorov(SEXP, SEXP, SEXP, SEXP, SEXP);
+SEXP ksx_r_kolmogorov(SEXP, SEXP, SEXP);
+SEXP ksx_p_smirnov2(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
+SEXP ksx_q_smirnov2(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
+SEXP ksx_d_smirnov2(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
+SEXP ksx_r_smirnov2(SEXP, SEXP, SEXP, SEXP, SEXP);
+SEXP ksx_p_range(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
+SEXP ksx_q_range(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
+SEXP ksx_pvalue1(SEXP, SEXP, SEXP);
+SEXP ksx_pvalue2(SEXP, SEXP, SEXP, SEXP, SEXP);
+SEXP ksx_pvalue_range(SEXP, SEXP, SEXP, SEXP, SEXP);
+SEXP ksx_two_statistic(SEXP, SEXP);
 
 // .Call(init, pKS2, pKolmogorov2x, pSmirnov2x): the module's native symbols,
 // as getNativeSymbolInfo() gives their addresses.
@@ -98,6 +117,24 @@ static const R_CallMethodDef call_methods[] = {
     CALLDEF(ksx_ks1_raw, 4),
     CALLDEF(ksx_range_raw, 6),
     CALLDEF(ksx_ks2_raw, 6),
+    CALLDEF(ksx_p_limit, 5),
+    CALLDEF(ksx_d_limit, 3),
+    CALLDEF(ksx_q_limit, 5),
+    CALLDEF(ksx_r_limit, 2),
+    CALLDEF(ksx_prev_double, 1),
+    CALLDEF(ksx_p_kolmogorov, 5),
+    CALLDEF(ksx_q_kolmogorov, 5),
+    CALLDEF(ksx_r_kolmogorov, 3),
+    CALLDEF(ksx_p_smirnov2, 7),
+    CALLDEF(ksx_q_smirnov2, 7),
+    CALLDEF(ksx_d_smirnov2, 6),
+    CALLDEF(ksx_r_smirnov2, 5),
+    CALLDEF(ksx_p_range, 7),
+    CALLDEF(ksx_q_range, 7),
+    CALLDEF(ksx_pvalue1, 3),
+    CALLDEF(ksx_pvalue2, 5),
+    CALLDEF(ksx_pvalue_range, 5),
+    CALLDEF(ksx_two_statistic, 2),
     {nullptr, nullptr, 0}};
 
 extern "C" __attribute__((visibility("default"))) void R_init_ksdist_ext(DllInfo *dll) {
