@@ -235,8 +235,15 @@ void convolve(const double *v, int64_t vlen, const double *kh, const double *kl,
     int64_t full_end = vlen; // outputs below this have every j with o - j < vlen
     if (full_end > olen) full_end = olen;
     int64_t o = 0;
-    for (; o < klen - 1 && o < olen; o++) out[o] = conv_one(v, vlen, kh, kl, klen, o);
+    // A single step can be long (a wide band and a long kernel): it lets R
+    // act on an interrupt or time limit now and then.
+    double work = 0.0;
+    for (; o < klen - 1 && o < olen; o++) {
+        out[o] = conv_one(v, vlen, kh, kl, klen, o);
+        poll(&work, static_cast<double>(klen));
+    }
     for (; o + 8 <= full_end; o += 8) {
+        poll(&work, 8.0 * static_cast<double>(klen));
         v4d h0 = {0, 0, 0, 0}, h1 = h0, l0 = h0, l1 = h0;
         for (int64_t j = klen - 1; j >= 0; j--) {
             const double *p = v + (o - j);
@@ -254,7 +261,10 @@ void convolve(const double *v, int64_t vlen, const double *kh, const double *kl,
         *reinterpret_cast<v4d *>(out + o) = h0 + l0;
         *reinterpret_cast<v4d *>(out + o + 4) = h1 + l1;
     }
-    for (; o < olen; o++) out[o] = conv_one(v, vlen, kh, kl, klen, o);
+    for (; o < olen; o++) {
+        out[o] = conv_one(v, vlen, kh, kl, klen, o);
+        poll(&work, static_cast<double>(klen));
+    }
 }
 
 struct Engine {

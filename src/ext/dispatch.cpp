@@ -110,10 +110,11 @@ double kolm_q(double p, int n, int alt, bool lower, bool logp) {
 // One draw of D_n: the order statistics of n uniforms as normalised partial
 // sums of n + 1 exponentials, so no sort is needed.
 double kolm_draw(int n, int alt, double *e) {
-    double s = 0.0;
+    double s = 0.0, work = 0.0;
     for (int i = 0; i < n; i++) {
         e[i] = exp_rand();
         s += e[i];
+        if ((i & 0xfffff) == 0xfffff) poll(&work, 0x1p24);
     }
     s += exp_rand();
     double c = 0.0, dp = 0.0, dm = 0.0;
@@ -275,7 +276,9 @@ double smir_draw(int m, int n, int alt, Ties t, int *pos, char *isx) {
         pos[i] = i;
         isx[i] = 0;
     }
+    double work = 0.0;
     for (int i = 0; i < m; i++) {
+        if ((i & 0xfffff) == 0xfffff) poll(&work, 0x1p24);
         const int j = i + static_cast<int>(R_unif_index(static_cast<double>(N - i)));
         const int tmp = pos[i];
         pos[i] = pos[j];
@@ -489,6 +492,7 @@ SEXP ksx_r_smirnov2(SEXP snn, SEXP m, SEXP n, SEXP alt, SEXP blocks) {
             na = true;
             continue;
         }
+        if (mm + nv > 2147483647.0) Rf_error("drawing needs m + n at most 2147483647");
         r[i] = smir_draw(static_cast<int>(mm), static_cast<int>(nv), al, t, pos, isx) / (mm * nv);
         poll(&work, 4.0 * (mm + nv));
     }
