@@ -6,7 +6,7 @@ ks_test <- function(x, ...) UseMethod("ks_test")
 
 # Defaults for exact = NULL: the exact distribution is used up to these
 # sizes (one sample: n; two samples: m n), where it costs well under a second.
-exact_one_limit <- 1e5
+exact_one_limit <- 1e4
 exact_two_limit <- 1e8
 
 ks_test.default <- function(x, y, ..., alternative = c("two.sided", "less", "greater"),

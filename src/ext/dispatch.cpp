@@ -524,7 +524,7 @@ SEXP ksx_q_range(SEXP p, SEXP n, SEXP lo, SEXP hi, SEXP lower, SEXP logp, SEXP a
 
 // p-values of ks_test: P(D >= d) for one sample, continuous null.
 SEXP ksx_pvalue1(SEXP d, SEXP n, SEXP alt) {
-    return Rf_ScalarReal(xp_value(ks1_cdf(Rf_asReal(d), Rf_asInteger(n), Rf_asInteger(alt), true)));
+    return Rf_ScalarReal(kolm_p(Rf_asReal(d), Rf_asInteger(n), Rf_asInteger(alt), false, false));
 }
 
 // P(S >= K) for two samples, with ties given as block sizes or NULL.
