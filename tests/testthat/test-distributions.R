@@ -79,7 +79,7 @@ test_that("the memory limit is honoured with a readable message", {
 test_that("psmirnov2 is P(D <= q), the module's bits where at least 1/2", {
   # m = n = 5: D takes the values k/5; P(D <= 0.2) = P(D < 0.4) = 8/63.
   expect_equal(psmirnov2(c(0.2, 0.3, 0.4), 5, 5), c(8 / 63, 8 / 63, 9 / 14), tolerance = 1e-15)
-  for (s in list(c(10, 12), c(4, 6), c(30, 45))) {
+  for (s in list(c(10, 12), c(4, 6), c(30, 45), c(10, 10), c(1, 5))) {
     m <- s[1]; n <- s[2]
     k <- 0:(m * n)
     lo <- psmirnov2(k / (m * n), m, n)
