@@ -154,8 +154,15 @@ KS_EXPORT SEXP pKS2(SEXP statistic, SEXP stol) {
     SEXP ans = PROTECT(double_copy(statistic));
     double *p = REAL(ans);
 
+    // A missing tolerance leaves every value missing: NA gives NA, NaN NaN.
+    if (std::isnan(tol)) {
+        for (int i = 0; i < len; i++) p[i] = tol;
+        UNPROTECT(1);
+        return ans;
+    }
+
     // Term bound for the small-x series.  Infinite or NaN roots (tol <= 0,
-    // tol NaN, tol > e^2) give INT_MIN, so that series sums nothing.
+    // tol > e^2) give INT_MIN, so that series sums nothing.
     const int kmax = trunc_to_int(std::sqrt(2.0 - std::log(tol)));
 
     for (int i = 0; i < len; i++) {
@@ -690,9 +697,12 @@ KS_EXPORT SEXP pSmirnov2x(SEXP statistic, SEXP sm, SEXP sn) {
     const double d = Rf_asReal(statistic);
 
     // Sizes must be non-negative and leave m + n and n + 1 inside the int
-    // range; anything else would index outside the work vector.
+    // range; anything else would index outside the work vector.  A missing
+    // statistic has no probability: NA gives NA and NaN NaN, as for one
+    // sample.
     if (m == NA_INTEGER || n == NA_INTEGER) return Rf_ScalarReal(NA_REAL);
     if (m < 0 || n < 0) return Rf_ScalarReal(R_NaN);
+    if (std::isnan(d)) return Rf_ScalarReal(d);
     if (m > n) {
         const int tmp = m;
         m = n;

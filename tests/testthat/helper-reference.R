@@ -44,6 +44,7 @@ pk2x_ref <- function(d, n) {
 
 # Two-sample.
 ps2x_ref <- function(d, m, n) {
+  if (is.na(d)) return(d)
   if (m > n) { t <- m; m <- n; n <- t }
   q <- (floor((d * m) * n - 1e-7) + 0.5) / (m * n)
   u <- ifelse((0:n) / n > q, 0, 1)

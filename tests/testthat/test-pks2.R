@@ -17,6 +17,7 @@ kmax_of <- function(tol) trunc(sqrt(2 - log(tol)))
 # The same operations in the same order, done by R's interpreter where no
 # multiply and add can be fused; exp() and log() are the same libm.
 ks2_ref <- function(x, tol) {
+  if (is.na(tol)) return(rep(as.double(tol), length(x)))
   kmax <- suppressWarnings(sqrt(2 - log(tol)))
   kmax <- if (is.finite(kmax)) trunc(kmax) else -2^31
   vapply(x, function(xx) {
@@ -90,10 +91,17 @@ test_that("tolerances at and beyond the edges", {
   expect_identical(r[1:2], c(0, 0))
   expect_equal(r[3], 0.730, tolerance = 1e-3)
   expect_true(is.nan(r[5]))
-  # tol >= 1 (and NaN): 1 for x >= 1 and NaN, 0 below 1.
-  for (tol in c(1, 5, 1e300, Inf, NaN, NA)) {
+  # tol >= 1: 1 for x >= 1 and NaN, 0 below 1.
+  for (tol in c(1, 5, 1e300, Inf)) {
     expect_identical(ks2(x, tol), c(0, 0, 1, 1, 1), label = paste("tol", tol))
   }
+  # A missing tolerance leaves every result missing, of its own kind.
+  expect_identical(ks2(x, NaN), rep(NaN, 5))
+  expect_identical(ks2(x, NA), rep(NA_real_, 5))
+  expect_identical(ks2(x, NA_real_), rep(NA_real_, 5))
+  expect_identical(ks2(numeric(0), NA), numeric(0))
+  r <- ks2(c(0.5, 0.9), NA)
+  expect_true(all(is.na(r) & !is.nan(r)))
   # tol = 0: the alternating series ends when terms stop changing the sum;
   # below 1 the term bound is not representable and nothing is summed.
   r0 <- ks2(x, 0)
