@@ -92,7 +92,8 @@ SEXP interrupt_body(void *) {
 
 // Lets R act on a pending interrupt or time limit once enough work has
 // been done since the last look (about a millisecond's worth), so that small
-// computations pay nothing for it.
+// computations pay nothing for it.  Work is counted in doubles: a count of
+// cells or multiply-adds can pass 2^31 within one step.
 inline void poll_interrupt(Guard *g, double work) {
     g->work += work;
     if (g->work < 0x1p24) return;
@@ -149,14 +150,14 @@ KS_EXPORT SEXP pKS2(SEXP statistic, SEXP stol) {
         Rf_error("cannot coerce type '%s' to vector of type 'double'",
                  Rf_type2char(TYPEOF(statistic)));
     }
-    const int len = (TYPEOF(statistic) == NILSXP) ? 0 : LENGTH(statistic);
+    const R_xlen_t len = (TYPEOF(statistic) == NILSXP) ? 0 : XLENGTH(statistic);
     const double tol = Rf_asReal(stol);
     SEXP ans = PROTECT(double_copy(statistic));
     double *p = REAL(ans);
 
     // A missing tolerance leaves every value missing: NA gives NA, NaN NaN.
     if (std::isnan(tol)) {
-        for (int i = 0; i < len; i++) p[i] = tol;
+        for (R_xlen_t i = 0; i < len; i++) p[i] = tol;
         UNPROTECT(1);
         return ans;
     }
@@ -165,7 +166,7 @@ KS_EXPORT SEXP pKS2(SEXP statistic, SEXP stol) {
     // tol > e^2) give INT_MIN, so that series sums nothing.
     const int kmax = trunc_to_int(std::sqrt(2.0 - std::log(tol)));
 
-    for (int i = 0; i < len; i++) {
+    for (R_xlen_t i = 0; i < len; i++) {
         // Very long vectors stay interruptible; ans is protected meanwhile.
         if ((i & 0xffff) == 0xffff) R_CheckUserInterrupt();
         const double x = p[i];
@@ -319,6 +320,26 @@ void m_power(const double *A, double *V, int64_t *e, int m, int n, Guard *g) {
 // order and its element count stay in the 32-bit range.
 constexpr double max_nd = 23170.0;
 
+// True when n!/n^n times s 10^e is certain to end below 1e-420, so that the
+// final p = 10^eQ s of the factorial loop is exactly +0 whatever the loop
+// does on the way; s must be a positive finite double of at least 1e-140.
+//
+// The loop keeps s >= 1e-140 once it is (a step divides by at most n, and a
+// value that falls below 1e-140 is multiplied by 1e140), and s 10^eQ tracks
+// s0 10^e0 n!/n^n to within 3n roundings, a relative 1e-6 even at n = 2^31.
+// So at the end 10^eQ <= 1e140 s0 10^e0 n!/n^n (1 + 1e-6), and by Stirling's
+// bound n!/n^n <= sqrt(2 pi n) e^(1/(12 n) - n).  When that is below 1e-470,
+// eQ (a multiple of 140) is at most -560, pow(10, eQ) is exactly 0 and so is
+// p.  A margin of 50 decades covers the rounding of this estimate.
+bool factorial_loop_gives_zero(double s0, int64_t e0, int n) {
+    if (!(s0 >= 1e-140 && s0 < HUGE_VAL)) return false;
+    const double nd = static_cast<double>(n);
+    const double bound = std::log10(s0) + static_cast<double>(e0) +
+                         0.5 * std::log10(6.283185307179586 * nd) + 0.04 -
+                         nd * 0.4342944819032518;
+    return bound < -610.0;
+}
+
 } // namespace
 
 KS_EXPORT SEXP pKolmogorov2x(SEXP statistic, SEXP sn) {
@@ -381,18 +402,36 @@ KS_EXPORT SEXP pKolmogorov2x(SEXP statistic, SEXP sn) {
     m_power(H, Q, &eQ, m, n, &g);
 
     // Multiply in n!/n^n one factor at a time, moving 140 decades into the
-    // exponent whenever s would otherwise drift towards underflow.
+    // exponent whenever s would otherwise drift towards underflow.  The
+    // index is 64-bit: with n = INT_MAX a 32-bit i <= n would never end.
+    //
+    // Up to 2^31 steps of a division chain take about 20 s, while the
+    // matrix for such n is often tiny, so the loop ends as soon as its
+    // outcome is known.  Some values of s are fixed points of a step: +-0
+    // and -inf stay as they are and move 140 decades each time, NaN and +inf
+    // stay as they are and move nothing (a power whose elements overflowed
+    // ends here).  And a positive s whose product with n!/n^n must end below
+    // 1e-420 gives exactly +0 (see factorial_loop_gives_zero).
     double s = Q[static_cast<size_t>(k - 1) * static_cast<size_t>(m) + static_cast<size_t>(k - 1)];
     const double nd = static_cast<double>(n);
-    for (int i = 1; i <= n; i++) {
-        s = (s * static_cast<double>(i)) / nd;
-        if (s < 1e-140) {
-            s = s * 1e140;
-            eQ -= 140;
+    double p;
+    if (factorial_loop_gives_zero(s, eQ, n)) {
+        p = 0.0;
+    } else {
+        for (int64_t i = 1; i <= n; i++) {
+            if (s == 0.0 || !std::isfinite(s)) {
+                if (!(s > 0.0) && !std::isnan(s)) eQ -= 140 * (static_cast<int64_t>(n) - i + 1);
+                break;
+            }
+            s = (s * static_cast<double>(i)) / nd;
+            if (s < 1e-140) {
+                s = s * 1e140;
+                eQ -= 140;
+            }
+            if ((i & 0x3fffff) == 0) poll_interrupt(&g, 0x1p24);
         }
-        if ((i & 0x3fffff) == 0) poll_interrupt(&g, 0x1p24);
+        p = std::pow(10.0, static_cast<double>(eQ)) * s;
     }
-    const double p = std::pow(10.0, static_cast<double>(eQ)) * s;
 
     give_back(&g, H);
     give_back(&g, Q);
@@ -455,14 +494,22 @@ inline bool band_advance(Band *b, double x, int n, double nd, double q) {
     return true;
 }
 
-// Lets R act on a pending interrupt or time limit every few million cells.
-// The work vectors come from R's transient allocator, which R reclaims
-// itself when it jumps, so the check may jump straight out.
-inline void poll_rows(double *work, int cells) {
+// Lets R act on a pending interrupt or time limit every few million cells;
+// the sweeps below also call it every 2^16 or 2^18 columns, so that a wide
+// band (up to 2^31 columns) does not delay it by seconds.  The work vectors
+// come from R's transient allocator, which R reclaims itself when it jumps,
+// so the check may jump straight out.  Cells are counted in doubles: one
+// four-row sweep of a wide band passes 2^31.
+inline void poll_rows(double *work, double cells) {
     *work += cells;
     if (*work < 0x1p22) return;
     *work = 0.0;
     R_CheckUserInterrupt();
+}
+
+// The number of cells from lo to hi, as a double.
+inline double span_cells(int lo, int hi) {
+    return static_cast<double>(hi) - static_cast<double>(lo) + 1.0;
 }
 
 // Bands and weights of rows i .. i+3 for the four-row sweeps; false when
@@ -480,8 +527,14 @@ inline bool band_block(Band *b, Band rb[4], double w[4], int i, int n, double md
 
 // Row 0 of both passes: ones on the leading run {j : j/n <= q}, zeros after.
 inline int smirnov_row0(double *u, int n, double nd, double q) {
-    int hi = -1;
-    while (hi < n && !(static_cast<double>(hi + 1) / nd > q)) hi++;
+    // j/n is rounded monotonically, so "j/n > q" holds from some j on: the
+    // last j where it does not is found by bisection, with the same test.
+    int hi = -1, top = n + 1; // the answer lies in [hi, top)
+    while (top - hi > 1) {
+        const int mid = hi + (top - hi) / 2;
+        if (static_cast<double>(mid) / nd > q) top = mid;
+        else hi = mid;
+    }
     for (int j = 0; j <= hi; j++) u[j] = 1.0;
     for (int j = hi + 1; j <= n; j++) u[j] = 0.0;
     return hi;
@@ -527,6 +580,7 @@ int smirnov_rows(double *u, int m, int n, double q, double *result) {
         double c0 = 0.0, c1 = 0.0, c2 = 0.0, c3 = 0.0;
         bool tiny = false;
         for (int j = rb[0].lo; j <= rb[3].hi; j++) {
+            if ((j & 0x3ffff) == 0) poll_rows(&work, 4.0 * 0x40000);
             double v = u[j] * w[0] + c0;
             c0 = static_cast<unsigned>(j - rb[0].lo) <= span0 ? v : 0.0;
             v = c0 * w[1] + c1;
@@ -540,7 +594,7 @@ int smirnov_rows(double *u, int m, int n, double q, double *result) {
                     ((c2 > 0.0) & (c2 < smirnov_tiny)) | ((c3 > 0.0) & (c3 < smirnov_tiny));
         }
         if (tiny) return 1;
-        poll_rows(&work, 4 * (rb[3].hi - rb[0].lo + 1));
+        poll_rows(&work, 4.0 * span_cells(rb[0].lo, rb[3].hi));
     }
     for (; i <= m; i++) {
         const double w = static_cast<double>(i) / static_cast<double>(i + n);
@@ -560,12 +614,13 @@ int smirnov_rows(double *u, int m, int n, double q, double *result) {
         }
         double prev = u[j - 1];
         for (; j <= b.hi; j++) {
+            if ((j & 0x3ffff) == 0) poll_rows(&work, 0x40000);
             prev = u[j] * w + prev;
             u[j] = prev;
             tiny |= (prev > 0.0) & (prev < smirnov_tiny);
         }
         if (tiny) return 1;
-        poll_rows(&work, b.hi - b.lo + 1);
+        poll_rows(&work, span_cells(b.lo, b.hi));
     }
     *result = u[n];
     return 0;
@@ -648,6 +703,7 @@ double smirnov_rows_wide(double *u, int64_t *ex, int m, int n, double q) {
         double cm[4] = {0.0, 0.0, 0.0, 0.0};
         int64_t ce[4] = {0, 0, 0, 0};
         for (int j = rb[0].lo; j <= rb[3].hi; j++) {
+            if ((j & 0xffff) == 0) poll_rows(&work, 16.0 * 0x10000);
             double am = u[j];
             int64_t ae = ex[j];
             for (int k = 0; k < 4; k++) {
@@ -664,7 +720,7 @@ double smirnov_rows_wide(double *u, int64_t *ex, int m, int n, double q) {
             u[j] = am;
             ex[j] = ae;
         }
-        poll_rows(&work, 16 * (rb[3].hi - rb[0].lo + 1));
+        poll_rows(&work, 16.0 * span_cells(rb[0].lo, rb[3].hi));
     }
     for (; i <= m; i++) {
         const double w = static_cast<double>(i) / static_cast<double>(i + n);
@@ -680,8 +736,11 @@ double smirnov_rows_wide(double *u, int64_t *ex, int m, int n, double q) {
             wide_sum(u[0] * w, ex[0], 0.0, 0, &u[0], &ex[0]);
             j = 1;
         }
-        for (; j <= b.hi; j++) wide_sum(u[j] * w, ex[j], u[j - 1], ex[j - 1], &u[j], &ex[j]);
-        poll_rows(&work, 4 * (b.hi - b.lo + 1));
+        for (; j <= b.hi; j++) {
+            if ((j & 0xffff) == 0) poll_rows(&work, 4.0 * 0x10000);
+            wide_sum(u[j] * w, ex[j], u[j - 1], ex[j - 1], &u[j], &ex[j]);
+        }
+        poll_rows(&work, 4.0 * span_cells(b.lo, b.hi));
     }
     // Back to a plain double: one rounding, to a subnormal or to 0 only when
     // the probability itself is that small.
