@@ -14,35 +14,6 @@ K_theta <- function(x, kk = seq(1, 199, by = 2)) {
 theta_tail <- function(x, kmax) K_theta(x, seq(max(1, kmax + (kmax %% 2 == 0)), 199, by = 2))
 kmax_of <- function(tol) trunc(sqrt(2 - log(tol)))
 
-# The same operations in the same order, done by R's interpreter where no
-# multiply and add can be fused; exp() and log() are the same libm.
-ks2_ref <- function(x, tol) {
-  if (is.na(tol)) return(rep(as.double(tol), length(x)))
-  kmax <- suppressWarnings(sqrt(2 - log(tol)))
-  kmax <- if (is.finite(kmax)) trunc(kmax) else -2^31
-  vapply(x, function(xx) {
-    if (!is.na(xx) && xx < 1) {
-      z <- -1.2337005501361697 / (xx * xx)
-      w <- log(xx)
-      s <- 0
-      k <- 1
-      while (k < kmax) { s <- s + exp((k * k) * z - w); k <- k + 2 }
-      s / 0.3989422804014327
-    } else if (!isTRUE(tol < 1)) {
-      1
-    } else {
-      z <- (-2 * xx) * xx; s <- 1; sg <- -1; k <- 1
-      repeat {
-        prev <- s
-        s <- prev + (2 * sg) * exp((z * k) * k)
-        sg <- -sg; k <- k + 1
-        if (!isTRUE(abs(prev - s) > tol)) break
-      }
-      s
-    }
-  }, 0)
-}
-
 test_that("the two oracle series agree where both converge", {
   x <- seq(0.4, 1.6, by = 0.05)
   expect_lt(max(abs(K_alt(x) - K_theta(x))), 1e-14)
