@@ -8,6 +8,14 @@
 .ext <- new.env(parent = emptyenv())
 
 .onLoad <- function(libname, pkgname) {
+  # The exact module must reproduce its reference bits before anything uses
+  # it (R/selfcheck.R); if it does not, it is unloaded again so that a
+  # corrected reinstall can be loaded in the same session.
+  bad <- .module_bit_mismatch()
+  if (!is.null(bad)) {
+    library.dynam.unload("ksdist", file.path(libname, pkgname))
+    stop(.module_bit_message(bad), call. = FALSE)
+  }
   dll <- library.dynam("ksdist_ext", pkgname, libname)
   routines <- getDLLRegisteredRoutines(dll)$.Call
   for (r in routines) assign(r$name, r$address, envir = .ext)

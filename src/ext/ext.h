@@ -10,6 +10,10 @@
 #ifndef KSDIST_EXT_H
 #define KSDIST_EXT_H
 
+// Exact IEEE double arithmetic is assumed here too: refuse the flags that
+// break it, as the exact module does.
+#include "../ks_float_checks.h"
+
 #if defined(__clang__)
 #pragma STDC FP_CONTRACT OFF
 #elif defined(__GNUC__)

@@ -44,6 +44,7 @@ pk2x_ref <- function(d, n) {
 
 # Two-sample.
 ps2x_ref <- function(d, m, n) {
+  if (is.na(d)) return(d)
   if (m > n) { t <- m; m <- n; n <- t }
   q <- (floor((d * m) * n - 1e-7) + 0.5) / (m * n)
   u <- ifelse((0:n) / n > q, 0, 1)
@@ -58,3 +59,33 @@ ps2x_ref <- function(d, m, n) {
   u[n + 1]
 }
 
+# Limiting distribution.
+# K(x) with the compiled code's operations in its order; exp() and log()
+# are the same libm.
+ks2_ref <- function(x, tol) {
+  if (is.na(tol)) return(rep(as.double(tol), length(x)))
+  kmax <- suppressWarnings(sqrt(2 - log(tol)))
+  kmax <- if (is.finite(kmax)) trunc(kmax) else -2^31
+  vapply(x, function(xx) {
+    if (!is.na(xx) && xx < 1) {
+      z <- -1.2337005501361697 / (xx * xx)
+      w <- log(xx)
+      s <- 0
+      k <- 1
+      while (k < kmax) { s <- s + exp((k * k) * z - w); k <- k + 2 }
+      s / 0.3989422804014327
+    } else if (!isTRUE(tol < 1)) {
+      1
+    } else {
+      z <- (-2 * xx) * xx; s <- 1; sg <- -1; k <- 1
+      repeat {
+        prev <- s
+        s <- prev + (2 * sg) * exp((z * k) * k)
+        sg <- -sg; k <- k + 1
+        # Also ends once a term no longer moves the sum (for tol < 0).
+        if (!(isTRUE(abs(prev - s) > tol) && !isTRUE(prev == s))) break
+      }
+      s
+    }
+  }, 0)
+}

@@ -109,3 +109,61 @@ test_that("an allocation that fails releases the blocks already taken", {
   expect_lt(grew, 100)
   expect_match(out, "after 0.628")
 })
+
+# Sizes near 2^31.  Work counted in int used to overflow there: an interrupt
+# or time limit was then never acted on, and a loop up to n = INT_MAX never
+# ended.  Each case runs in a child process with a hard deadline, so that a
+# regression fails the test instead of hanging the suite.
+run_capped <- function(code, seconds) {
+  r <- run_r(code)
+  out <- suppressWarnings(system2("timeout", c(seconds, "bash", "-c", shQuote(r$cmd)),
+                                  stdout = TRUE, stderr = TRUE))
+  paste(out, collapse = "\n")
+}
+
+mem_available_gb <- function() {
+  line <- grep("^MemAvailable:", readLines("/proc/meminfo"), value = TRUE)
+  as.numeric(gsub("[^0-9]", "", line)) / 2^20
+}
+
+test_that("a time limit stops the two-sample rows on a band wider than 2^27 cells", {
+  skip_on_cran()
+  skip_on_os(c("windows", "mac"))
+  skip_if(!nzchar(Sys.which("timeout")), "no timeout command")
+  skip_if(mem_available_gb() < 6, "needs about 2.5 GB of memory")
+  # n = 1.35e8 with no band to speak of: 16 * width > 2^31.  The limit is
+  # short by default; KSDIST_LONG_TESTS=1 (set by .ci/run) uses 20 s, late
+  # enough for the rows that carry per-cell exponents to be running.
+  limit <- if (nzchar(Sys.getenv("KSDIST_LONG_TESTS"))) 20 else 1
+  code <- c(
+    "library(ksdist)",
+    sprintf("lim <- %d", limit),
+    "f <- function() {",
+    "  t0 <- proc.time()[['elapsed']]",
+    "  setTimeLimit(elapsed = lim, transient = TRUE)",
+    "  r <- tryCatch(.Call('pSmirnov2x', 1.5, 200L, 135000000L, PACKAGE = 'ksdist'),",
+    "                error = conditionMessage)",
+    "  setTimeLimit()",
+    "  cat('result:', r, '\\n')",
+    "  cat('late by', proc.time()[['elapsed']] - t0 - lim, '\\n')",
+    "}",
+    "f()")
+  out <- run_capped(code, limit + 40)
+  expect_match(out, "reached elapsed time limit")
+  late <- as.numeric(sub(".*late by (-?[0-9.e+-]+).*", "\\1", out))
+  expect_lt(late, 5)
+})
+
+test_that("the one-sample factorial loop ends for n = INT_MAX", {
+  skip_on_cran()
+  # The matrix is 9 x 9; the loop over i = 1..n is the whole cost.  Its
+  # outcome (0: P is far below 1e-420) is known without running it to the
+  # end, and with a 32-bit index it never ended at all.
+  for (cs in list(c(2e-9, .Machine$integer.max), c(2e-9, .Machine$integer.max - 1),
+                  c(3e-9, 1.5e9))) {
+    v <- NULL
+    r <- under_limit(v <- pk2x(cs[1], as.integer(cs[2])), 5)
+    expect_identical(r$msg, "finished")
+    expect_identical(v, 0)
+  }
+})

@@ -81,13 +81,27 @@ test_that("the 1e-7 allowance absorbs rounding in d", {
 
 test_that("degenerate statistics and sizes", {
   for (d in c(0, -0.5, -Inf)) expect_identical(ps2x(d, 4, 6), 0)
-  expect_identical(ps2x(NaN, 4, 6), ps2x(1.5, 4, 6))
   expect_identical(ps2x(Inf, 4, 6), ps2x(1.5, 4, 6))
-  expect_identical(ps2x(NA_real_, 4, 6), ps2x(1.5, 4, 6))
   expect_identical(ps2x(0.5, 0, 5), 0)
   expect_identical(ps2x(Inf, 0, 5), 1)
-  expect_identical(ps2x(NaN, 5, 0), 1)
-  for (d in c(-1, 0, 0.5, 3, NaN)) expect_identical(ps2x(d, 0, 0), 1)
+  for (d in c(-1, 0, 0.5, 3, Inf)) expect_identical(ps2x(d, 0, 0), 1)
+})
+
+test_that("a missing statistic gives a missing result, as for one sample", {
+  # NaN stays NaN and NA stays NA (not the probability of the whole table),
+  # whatever the sizes, as pKolmogorov2x answers.
+  for (mn in list(c(4L, 6L), c(5L, 0L), c(0L, 0L), c(3000L, 3000L))) {
+    r <- ps2x(NaN, mn[1], mn[2])
+    expect_true(is.nan(r))
+    r <- ps2x(NA_real_, mn[1], mn[2])
+    expect_true(is.na(r) && !is.nan(r))
+  }
+  expect_true(is.nan(pk2x(NaN, 10L)))
+  r <- pk2x(NA_real_, 10L)
+  expect_true(is.na(r) && !is.nan(r))
+  # Missing sizes win over a missing statistic, negative sizes give NaN.
+  expect_true(is.na(ps2x(NaN, NA_integer_, 5L)) && !is.nan(ps2x(NaN, NA_integer_, 5L)))
+  expect_true(is.nan(ps2x(NA_real_, -1L, 5L)))
 })
 
 test_that("sizes outside the int range or negative are answered safely", {

@@ -20,3 +20,46 @@ test_that("the run path is recorded", {
   out <- system2("readelf", c("-d", shQuote(so_path())), stdout = TRUE)
   expect_true(any(grepl("\\[\\$ORIGIN/\\.\\./\\.\\./\\.\\./\\.\\.:\\$ORIGIN/\\.\\./\\.\\./\\.\\./lib\\]", out)))
 })
+
+test_that("a reinstall followed by library() in the same session runs the new code", {
+  skip_on_cran()
+  skip_on_os(c("windows", "mac"))
+  skip_if_not(file.exists("/proc/self/maps"))
+  # In a fresh R process: install (a copy of this installation) into a
+  # private library, load it and use the module, detach it with unload,
+  # install again (new files, as R CMD INSTALL writes them) and load again.
+  # The old shared objects must be gone: none mapped from a deleted file,
+  # one DLL of each name, both from the new files.
+  script <- tempfile(fileext = ".R")
+  writeLines(c(
+    sprintf("src <- %s", deparse(system.file(package = "ksdist"))),
+    "lib <- tempfile('lib'); dir.create(lib)",
+    "install <- function() {",
+    "  unlink(file.path(lib, 'ksdist'), recursive = TRUE)",
+    "  stopifnot(file.copy(src, lib, recursive = TRUE))",
+    "}",
+    "call <- function() .Call('pKolmogorov2x', 0.274, 10L, PACKAGE = 'ksdist')",
+    "install()",
+    "library(ksdist, lib.loc = lib)",
+    "x1 <- call()",
+    "detach('package:ksdist', unload = TRUE)",
+    "install()",
+    "library(ksdist, lib.loc = lib)",
+    "x2 <- call()",
+    "maps <- readLines('/proc/self/maps')",
+    "cat('stale', sum(grepl('/ksdist(_ext)?[.]so [(]deleted[)]', maps)), '\\n')",
+    "dlls <- getLoadedDLLs()",
+    "cat('count', sum(names(dlls) == 'ksdist'), sum(names(dlls) == 'ksdist_ext'), '\\n')",
+    "new <- normalizePath(file.path(lib, 'ksdist', 'libs'))",
+    "paths <- normalizePath(dirname(c(dlls[['ksdist']][['path']], dlls[['ksdist_ext']][['path']])))",
+    "cat('fresh', all(paths == new), '\\n')",
+    "cat('same', identical(x1, x2), '\\n')"), script)
+  out <- system2(file.path(R.home("bin"), "Rscript"), c("--vanilla", shQuote(script)),
+                 stdout = TRUE, stderr = TRUE,
+                 env = paste0("R_LIBS=", paste(.libPaths(), collapse = ":")))
+  out <- paste(out, collapse = "\n")
+  expect_match(out, "stale 0 ")
+  expect_match(out, "count 1 1 ")
+  expect_match(out, "fresh TRUE ")
+  expect_match(out, "same TRUE ")
+})
