@@ -5,7 +5,7 @@
 // then used thousands of times (a transition weight applied at every step
 // of a recursion, the product n d) so that the rounding cannot compound,
 // and where a sum cancels (the alternating one-sided sum).  Products are
-// made exact with std::fma, which is correctly rounded by definition.
+// made exact by Dekker's splitting (two_prod).
 #ifndef KSDIST_DD_H
 #define KSDIST_DD_H
 
@@ -31,9 +31,32 @@ inline dd fast_two_sum(double a, double b) { // |a| >= |b| or a == 0
     return dd{s, b - (s - a)};
 }
 
+// A value the compiler must take as it is: it can neither fold the
+// operations that made it into later ones nor reorder around it.
+inline double opaque(double v) {
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+    __asm__("" : "+x"(v));
+#elif defined(__GNUC__)
+    __asm__("" : "+r"(v));
+#endif
+    return v;
+}
+
+// a b = p + e exactly (Dekker): each factor split into two halves of 26
+// bits, whose products are exact.  std::fma would do it in one rounding,
+// but under clang's -fassociative-math (which no macro announces) the fma
+// is turned into a product and a sum and the error term comes out 0; the
+// opaque steps here keep every operation as written under any flags, and
+// fusing any of them into an fma changes nothing since each product is
+// exact.  Valid while |a|, |b| < 2^995 and a b does not underflow.
 inline dd two_prod(double a, double b) {
-    const double p = a * b;
-    return dd{p, std::fma(a, b, -p)};
+    const double p = opaque(a * b);
+    const double ca = opaque(134217729.0 * a), cb = opaque(134217729.0 * b);
+    const double ah = opaque(ca - opaque(ca - a)), bh = opaque(cb - opaque(cb - b));
+    const double al = opaque(a - ah), bl = opaque(b - bh);
+    const double e = opaque(opaque(opaque(opaque(ah * bh) - p) + opaque(ah * bl)) + opaque(al * bh)) +
+                     opaque(al * bl);
+    return dd{p, e};
 }
 
 inline double dd_val(dd a) { return a.hi + a.lo; }

@@ -16,6 +16,10 @@
 
 #if defined(__clang__)
 #pragma STDC FP_CONTRACT OFF
+// clang's -fassociative-math announces itself through no macro, and would
+// fold the error terms of compensated sums (a - (s - b) and the like) to
+// zero; this keeps every sum in the order written.
+#pragma clang fp reassociate(off)
 #elif defined(__GNUC__)
 #pragma GCC optimize("fp-contract=off")
 #endif

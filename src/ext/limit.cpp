@@ -15,6 +15,7 @@
 // error of one rounding in it would cost 2e-13 relative in the result).
 #include "limit.h"
 #include "alt.h"
+#include "dd.h"
 #include "args.h"
 #include "solve.h"
 
@@ -36,9 +37,14 @@ inline xp exp_neg2(double h, double l) {
 
 // 2 x^2 as h + l exactly (to double-double accuracy); for huge x only h.
 inline void two_x2(double x, double *h, double *l) {
-    const double p = x * x;
-    *h = 2.0 * p;
-    *l = x < 1e150 ? 2.0 * std::fma(x, x, -p) : 0.0;
+    if (!(x < 1e150)) {
+        *h = 2.0 * (x * x);
+        *l = 0.0;
+        return;
+    }
+    const dd p = two_prod(x, x);
+    *h = 2.0 * p.hi;
+    *l = 2.0 * p.lo;
 }
 
 // pi^2/(8 x^2) as h + l; for tiny x (where x^2 would underflow) only h.
@@ -48,10 +54,11 @@ inline void theta_arg(double x, double *h, double *l) {
         *l = 0.0;
         return;
     }
-    const double p = x * x;
-    const double e = std::fma(x, x, -p);
+    const dd x2 = two_prod(x, x);
+    const double p = x2.hi, e = x2.lo;
     const double q = PI2_8_HI / p;
-    const double r = std::fma(-q, p, PI2_8_HI);
+    const dd qp = two_prod(q, p);
+    const double r = (PI2_8_HI - qp.hi) - qp.lo; // PI2_8_HI - q p, exactly
     *h = q;
     *l = (r + PI2_8_LO - q * e) / p;
 }
