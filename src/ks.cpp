@@ -338,9 +338,8 @@ void m_multiply_edge(const double *A, const double *B, double *P, size_t m,
                     *reinterpret_cast<VT *>(P + (i + k) * m + j) = c[k][0];              \
                     *reinterpret_cast<VT *>(P + (i + k) * m + j + W) = c[k][1];          \
                 }                                                                        \
+                poll_interrupt(g, static_cast<double>(8 * W) * static_cast<double>(m));  \
             }                                                                            \
-            poll_interrupt(g, static_cast<double>(2 * W) * static_cast<double>(m) *      \
-                                  static_cast<double>(m4));                              \
         }                                                                                \
     }
 
@@ -473,38 +472,52 @@ KS_EXPORT SEXP pKolmogorov2x(SEXP statistic, SEXP sn) {
     double *H = take(&g, mm);
     double *Q = take(&g, mm);
 
-    // Ones on and below the diagonal and on the first superdiagonal.
-    for (size_t i = 0; i < ms; i++)
-        for (size_t j = 0; j < ms; j++)
-            H[i * ms + j] = (j <= i + 1) ? 1.0 : 0.0;
+    // H starts as ones on and below the diagonal and on the first
+    // superdiagonal.  Strictly inside (rows 1..m-2, columns 1..i) element
+    // (i, j) is then divided by 1, 2, ..., i - j + 1 in turn, so its value
+    // depends on i - j alone: f[r] = ((1/1)/2).../r is computed once per
+    // diagonal (in Q, which is not needed yet), with the very same
+    // roundings.  f[r] is exactly 0 from r of about 178 on, and H came
+    // zeroed: only the band below the diagonal is written, O(m) work per row.
+    size_t band = ms; // f[r] == 0 for r >= band
+    if (m > 2) {
+        double *f = Q;
+        f[0] = 1.0;
+        for (size_t r = 1; r < ms - 1; r++) {
+            f[r] = rdiv(f[r - 1], static_cast<double>(r));
+            if (f[r] == 0.0 && band == ms) band = r;
+        }
+        for (size_t i = 1; i < ms - 1; i++) {
+            const size_t j0 = (i + 1 > band) ? i + 1 - band + 1 : 1;
+            for (size_t j = j0; j <= i; j++) H[i * ms + j] = f[i - j + 1];
+            poll_interrupt(&g, static_cast<double>(i - j0 + 1));
+        }
+    }
+    for (size_t i = 0; i + 1 < ms; i++) H[i * ms + i + 1] = 1.0;
+    const size_t last = (ms - 1) * ms;
+    for (size_t i = 0; i < ms; i++) H[i * ms] = 1.0;
+    for (size_t j = 0; j < ms; j++) H[last + j] = 1.0;
     // First column and last row lose the powers of h; the corner loses h^m
     // twice and gets (2h - 1)^m back when 2h > 1.
-    const size_t last = (ms - 1) * ms;
     for (size_t i = 0; i < ms; i++) {
         H[i * ms] = rsub(H[i * ms], rpow(h, static_cast<double>(i + 1)));
         H[last + i] = rsub(H[last + i], rpow(h, static_cast<double>(ms - i)));
     }
     if (rsub(radd(h, h), 1.0) > 0.0)
         H[last] = radd(rpow(rsub(rmul(2.0, h), 1.0), static_cast<double>(m)), H[last]);
-    // Element (i, j), j <= i, is divided by (i - j + 1)!, one factor at a
-    // time in ascending order.  Strictly inside, every such element starts
-    // at 1, so its result depends on i - j alone: f[r] = ((1/1)/2).../r is
-    // computed once per diagonal (in Q, which is not needed yet), making
-    // this O(m^2) instead of O(m^3) with the very same roundings.  The
-    // first column and the last row start from their own values and get
-    // their divisions one by one.
-    if (m > 2) {
-        double *f = Q;
-        f[0] = 1.0;
-        for (size_t r = 1; r < ms - 1; r++) f[r] = rdiv(f[r - 1], static_cast<double>(r));
-        for (size_t i = 1; i < ms - 1; i++)
-            for (size_t j = 1; j <= i; j++) H[i * ms + j] = f[i - j + 1];
+    // The first column and the last row start from their own values and get
+    // their divisions one by one; a value that has reached 0 stays 0 (of
+    // its sign), so the chain stops there.
+    for (size_t i = 0; i < ms; i++) {
+        double v = H[i * ms];
+        for (size_t r = 1; r <= i + 1 && v != 0.0; r++) v = rdiv(v, static_cast<double>(r));
+        H[i * ms] = v;
     }
-    for (size_t i = 0; i < ms; i++)
-        for (size_t r = 1; r <= i + 1; r++) H[i * ms] = rdiv(H[i * ms], static_cast<double>(r));
-    for (size_t j = 1; j < ms; j++)
-        for (size_t r = 1; r <= ms - j; r++)
-            H[last + j] = rdiv(H[last + j], static_cast<double>(r));
+    for (size_t j = 1; j < ms; j++) {
+        double v = H[last + j];
+        for (size_t r = 1; r <= ms - j && v != 0.0; r++) v = rdiv(v, static_cast<double>(r));
+        H[last + j] = v;
+    }
 
     int64_t eQ = 0;
     m_power(H, Q, &eQ, m, n, kern, &g);
