@@ -34,6 +34,7 @@
 #pragma GCC optimize("fp-contract=off")
 #endif
 
+#include <algorithm>
 #include <cmath>
 #include <climits>
 #include <cstdint>
@@ -397,10 +398,21 @@ void m_multiply(const double *A, const double *B, double *P, int m_, Kernel kern
 // below has released its own, so at most three m x m blocks (A, V and one
 // scratch) are alive at once.  After each level, if the centre element has
 // passed 1e140, the whole of V is scaled down by 1e-140 together.
+// dst = src, mm doubles, a megabyte at a time with an interrupt check in
+// between: a copy of 2^31 doubles takes seconds the first time its pages
+// are touched.
+void copy_block(double *dst, const double *src, size_t mm, Guard *g) {
+    for (size_t i = 0; i < mm; i += size_t(1) << 17) {
+        const size_t len = std::min(mm - i, size_t(1) << 17);
+        std::memcpy(dst + i, src + i, len * sizeof(double));
+        poll_interrupt(g, static_cast<double>(len));
+    }
+}
+
 void m_power(const double *A, double *V, int64_t *e, int m, int n, Kernel kern, Guard *g) {
     const size_t mm = static_cast<size_t>(m) * static_cast<size_t>(m);
     if (n == 1) {
-        std::memcpy(V, A, mm * sizeof(double));
+        copy_block(V, A, mm, g);
         *e = 0;
         return;
     }
@@ -408,7 +420,7 @@ void m_power(const double *A, double *V, int64_t *e, int m, int n, Kernel kern, 
     double *B = take(g, mm);
     m_multiply(V, V, B, m, kern, g);
     if (n % 2 == 0)
-        std::memcpy(V, B, mm * sizeof(double));
+        copy_block(V, B, mm, g);
     else
         m_multiply(A, B, V, m, kern, g);
     *e = 2 * *e;
@@ -656,8 +668,12 @@ inline int smirnov_row0(double *u, int n, double nd, double q) {
         if (rdiv(static_cast<double>(mid), nd) > q) top = mid;
         else hi = mid;
     }
-    for (int j = 0; j <= hi; j++) u[j] = 1.0;
-    for (int j = hi + 1; j <= n; j++) u[j] = 0.0;
+    // A row can hold 2^31 cells: filling it takes long enough to poll.
+    for (int j0 = 0; j0 <= n; j0 += 1 << 20) {
+        const int j1 = static_cast<int>(std::min<int64_t>(n, static_cast<int64_t>(j0) + (1 << 20) - 1));
+        for (int j = j0; j <= j1; j++) u[j] = j <= hi ? 1.0 : 0.0;
+        R_CheckUserInterrupt();
+    }
     return hi;
 }
 
@@ -808,6 +824,7 @@ double smirnov_rows_wide(double *u, int64_t *ex, int m, int n, double q) {
     for (int j = 0; j <= n; j++) {
         ex[j] = u[j] == 0.0 ? 0 : 1;
         u[j] = rmul(u[j], 0.5);
+        if ((j & 0xfffff) == 0xfffff) R_CheckUserInterrupt();
     }
     if (b.hi < 0) return 0.0;
     int i = 1;
