@@ -271,6 +271,7 @@ struct Engine {
     int n;
     double lw_nn; // log P(Poisson(n) = n)
     const char *what;
+    double bytes_per_count; // working memory per count of the state, for check_bytes
 };
 
 // log w(s) at the checkpoint whose remaining length is R = n - n c.
@@ -315,7 +316,7 @@ double *grow(double *p, int64_t *cap, int64_t need, int64_t keep, const Engine *
     int64_t c = *cap * 2;
     if (c < need) c = need;
     if (c < 64) c = 64;
-    check_bytes(3.0 * 8.0 * static_cast<double>(c), g->what,
+    check_bytes(g->bytes_per_count * static_cast<double>(c), g->what,
                 "use the limiting distribution, or raise the option if the memory is there");
     double *q = reinterpret_cast<double *>(R_alloc(static_cast<size_t>(c), sizeof(double)));
     if (keep > 0) std::memcpy(q, p, static_cast<size_t>(keep) * sizeof(double));
@@ -323,10 +324,41 @@ double *grow(double *p, int64_t *cap, int64_t need, int64_t keep, const Engine *
     return q;
 }
 
+// The kernel that carries the state from the last checkpoint (at *prev) to
+// c, and the counts olo..ohi it can then have (empty when olo > ohi: every
+// path has more than n points).
+const Kernel *step(KernelCache *cache, const Check *c, dd *prev, int64_t vlo, int64_t vhi, int n,
+                   int64_t *olo, int64_t *ohi, const char *what) {
+    dd lam = dd_sub(c->pos, *prev);
+    if (lam.hi < 0.0) lam = dd_of(0.0);
+    *prev = c->pos;
+    const Kernel *K = get_kernel(cache, lam, what);
+    *olo = vlo + K->g0;
+    *ohi = vhi + K->g1;
+    if (*ohi > n) *ohi = n;
+    return K;
+}
+
+// sum_r V(r) w(r) 2^E over the counts vlo..vhi alive after the last
+// checkpoint, at position prev: what they are worth in the uniform model.
+xp finish(const Engine *g, const double *V, int64_t vlo, int64_t vhi, int64_t E, dd prev) {
+    const dd R = dd_sub(dd_of(static_cast<double>(g->n)), prev);
+    Acc acc = {0.0, 0.0, 0};
+    if (!(dd_val(R) > 0.0)) {
+        add_block(g, &acc, V, vlo, vlo, vhi, R, E);
+        return acc_value(&acc);
+    }
+    for (int64_t r = vlo; r <= vhi; r++) {
+        const xp w = xp_exp(log_w(g, r, R));
+        acc_add(&acc, V[r - vlo] * w.m, E + w.e);
+    }
+    return acc_value(&acc);
+}
+
 } // namespace
 
 Crossing crossing(int n, check_source next, void *self, const char *what) {
-    Engine g = {n, log_dpois(static_cast<double>(n), dd_of(static_cast<double>(n))), what};
+    Engine g = {n, log_dpois(static_cast<double>(n), dd_of(static_cast<double>(n))), what, 24.0};
     Crossing res = {xp_zero(), xp_zero(), 0.0};
     int64_t capV = 0, capO = 0;
     double *V = grow(nullptr, &capV, 64, 0, &g);
@@ -341,13 +373,8 @@ Crossing crossing(int n, check_source next, void *self, const char *what) {
     bool empty = false;
     Check c;
     while (next(self, &c)) {
-        dd lam = dd_sub(c.pos, prev);
-        if (lam.hi < 0.0) lam = dd_of(0.0);
-        prev = c.pos;
-        const Kernel *K = get_kernel(&cache, lam, what);
-        const int64_t olo = vlo + K->g0;
-        int64_t ohi = vhi + K->g1;
-        if (ohi > n) ohi = n;
+        int64_t olo, ohi;
+        const Kernel *K = step(&cache, &c, &prev, vlo, vhi, n, &olo, &ohi, what);
         if (olo > ohi) { // every path has more than n points by now
             empty = true;
             break;
@@ -412,19 +439,170 @@ Crossing crossing(int n, check_source next, void *self, const char *what) {
     res.leave = acc_value(&leave);
     if (empty) return res;
     // What stayed inside every bound, carried to the end of the interval.
-    const dd R = dd_sub(dd_of(static_cast<double>(n)), prev);
-    Acc stay = {0.0, 0.0, 0};
-    if (!(dd_val(R) > 0.0)) {
-        add_block(&g, &stay, V, vlo, vlo, vhi, R, E);
-        res.stay = acc_value(&stay);
-        return res;
-    }
-    for (int64_t r = vlo; r <= vhi; r++) {
-        const xp w = xp_exp(log_w(&g, r, R));
-        acc_add(&stay, V[r - vlo] * w.m, E + w.e);
-    }
-    res.stay = acc_value(&stay);
+    res.stay = finish(&g, V, vlo, vhi, E, prev);
     return res;
+}
+
+// The slope.  Beside V, a second vector W(r), times 2^F, holds the mass of
+// the paths that have had their point on one moving bound, met every other
+// check so far, and have count r: it is convolved with the same kernels and
+// cut by the same bounds as V, and at a checkpoint with a moving bound it
+// receives the mass V had, just before the checkpoint, at the count from
+// which a point there reaches the bound, moved up by one.  (A point on the
+// bound crosses nothing else: the lower bound sharing a position with an
+// upper one is below the count reached, and the upper bound sharing it with
+// a lower one above.)  Every operation adds positive terms, so the slope
+// keeps its relative accuracy wherever V does; W has its own scale because
+// it can be far smaller than V (the boundary counts lie in V's tails).
+xp crossing_slope(int n, check_source next, void *self, const char *what) {
+    Engine g = {n, log_dpois(static_cast<double>(n), dd_of(static_cast<double>(n))), what, 48.0};
+    int64_t capV = 0, capW = 0, capOV = 0, capOW = 0;
+    double *V = grow(nullptr, &capV, 64, 0, &g);
+    double *W = grow(nullptr, &capW, 64, 0, &g);
+    double *OV = grow(nullptr, &capOV, 64, 0, &g);
+    double *OW = grow(nullptr, &capOW, 64, 0, &g);
+    int64_t vlo = 0, vhi = 0, E = 0, F = 0;
+    V[0] = 1.0;
+    W[0] = 0.0;
+    bool wlive = false; // W has received mass
+    dd prev = dd_of(0.0);
+    KernelCache cache;
+    std::memset(&cache, 0, sizeof cache);
+    double work = 0.0;
+    Check c;
+    while (next(self, &c)) {
+        int64_t olo, ohi;
+        const Kernel *K = step(&cache, &c, &prev, vlo, vhi, n, &olo, &ohi, what);
+        if (olo > ohi) return xp_zero();
+        const int64_t olen = ohi - olo + 1, vlen = vhi - vlo + 1, klen = K->g1 - K->g0 + 1;
+        // One spare count above: a point on the upper bound can lift the
+        // count to ohi + 1.
+        OV = grow(OV, &capOV, olen + 1, 0, &g);
+        OW = grow(OW, &capOW, olen + 1, 0, &g);
+        convolve(V, vlen, K->hi, K->lo, klen, OV, olen);
+        OV[olen] = 0.0;
+        if (wlive) {
+            convolve(W, vlen, K->hi, K->lo, klen, OW, olen);
+        } else {
+            for (int64_t i = 0; i < olen; i++) OW[i] = 0.0;
+        }
+        OW[olen] = 0.0;
+        poll(&work, (wlive ? 8.0 : 4.0) * static_cast<double>(olen) * static_cast<double>(klen < vlen ? klen : vlen));
+
+        // The mass arriving on the moving bounds, read before the cut.
+        int64_t at[2];
+        double in[2];
+        int nin = 0;
+        const int64_t from[2] = {c.from_hi, c.from_lo};
+        for (int k = 0; k < 2; k++) {
+            const int64_t f = from[k];
+            if (f >= olo && f <= ohi && f < n && OV[f - olo] > 0.0) {
+                at[nin] = f + 1;
+                in[nin] = OV[f - olo];
+                nin++;
+            }
+        }
+        const int64_t lo = c.lo < 0 ? 0 : c.lo;
+        const int64_t hi = c.hi > n ? n : c.hi;
+        const int64_t nlo = olo > lo ? olo : lo;
+        const int64_t nhi = ohi < hi ? ohi : hi;
+        // The counts kept: those inside the bounds and those just arrived.
+        bool any = nlo <= nhi;
+        int64_t rlo = nlo, rhi = nhi;
+        for (int k = 0; k < nin; k++) {
+            if (!any) {
+                rlo = rhi = at[k];
+                any = true;
+            }
+            if (at[k] < rlo) rlo = at[k];
+            if (at[k] > rhi) rhi = at[k];
+        }
+        if (!any) return xp_zero();
+        // Counts outside the bounds leave, from V and from W alike.
+        for (int64_t r = rlo; r <= rhi; r++) {
+            if (r < nlo || r > nhi) {
+                OV[r - olo] = 0.0;
+                OW[r - olo] = 0.0;
+            }
+        }
+        if (nin > 0) {
+            int kmax = INT_MIN;
+            for (int k = 0; k < nin; k++) {
+                int e;
+                std::frexp(in[k], &e);
+                if (e > kmax) kmax = e;
+            }
+            const int64_t top = E + kmax; // exponent of the largest arrival
+            if (!wlive) {
+                F = top;
+            } else if (top - F > 600) { // W rescaled so that the arrival fits
+                const int64_t t = top - F;
+                for (int64_t r = rlo; r <= rhi; r++)
+                    OW[r - olo] = t > 1100 ? 0.0 : std::ldexp(OW[r - olo], static_cast<int>(-t));
+                F = top;
+            }
+            for (int k = 0; k < nin; k++) OW[at[k] - olo] += scale2(in[k], E - F);
+            wlive = true;
+        }
+
+        double *t = V;
+        V = OV;
+        OV = t;
+        t = W;
+        W = OW;
+        OW = t;
+        int64_t tc = capV;
+        capV = capOV;
+        capOV = tc;
+        tc = capW;
+        capW = capOW;
+        capOW = tc;
+        const int64_t len = rhi - rlo + 1;
+        if (rlo > olo) {
+            std::memmove(V, V + (rlo - olo), static_cast<size_t>(len) * sizeof(double));
+            std::memmove(W, W + (rlo - olo), static_cast<size_t>(len) * sizeof(double));
+        }
+        vlo = rlo;
+        vhi = rhi;
+        double mv = 0.0, mw = 0.0;
+        for (int64_t i = 0; i < len; i++) {
+            if (V[i] > mv) mv = V[i];
+            if (W[i] > mw) mw = W[i];
+        }
+        if (mv == 0.0 && mw == 0.0) return xp_zero();
+        if (c.trim_lo || c.trim_hi) {
+            // Drop the end counts where both vectors are negligible.
+            const double tv = mv * TRIM, tw = mw * TRIM;
+            int64_t a = 0, b = len - 1;
+            if (c.trim_lo)
+                while (a < b && V[a] <= tv && W[a] <= tw) a++;
+            if (c.trim_hi)
+                while (b > a && V[b] <= tv && W[b] <= tw) b--;
+            if (a > 0) {
+                std::memmove(V, V + a, static_cast<size_t>(b - a + 1) * sizeof(double));
+                std::memmove(W, W + a, static_cast<size_t>(b - a + 1) * sizeof(double));
+            }
+            vhi = vlo + b;
+            vlo = vlo + a;
+        }
+        int k;
+        if (mv > 0.0) {
+            std::frexp(mv, &k);
+            if (k > 200 || k < -200) {
+                for (int64_t i = 0; i <= vhi - vlo; i++) V[i] = std::ldexp(V[i], -k);
+                E += k;
+            }
+        }
+        if (mw > 0.0) {
+            std::frexp(mw, &k);
+            if (k > 200 || k < -200) {
+                for (int64_t i = 0; i <= vhi - vlo; i++) W[i] = std::ldexp(W[i], -k);
+                F += k;
+            }
+        }
+    }
+    if (!wlive) return xp_zero();
+    return finish(&g, W, vlo, vhi, F, prev);
 }
 
 } // namespace ksx

@@ -30,6 +30,10 @@ struct Check {
     dd pos;
     int64_t lo, hi;
     bool trim_lo, trim_hi;
+    // Only read by crossing_slope: the count from which one more point at
+    // this checkpoint takes the count past an upper bound of its own
+    // (from_hi) or up to a lower bound of its own (from_lo); -1 for none.
+    int64_t from_hi, from_lo;
 };
 
 // A source of checkpoints in nondecreasing position: fills *c and returns
@@ -44,6 +48,18 @@ struct Crossing {
 
 // n >= 1.  `what` names the computation in a refusal for memory.
 Crossing crossing(int n, check_source next, void *self, const char *what);
+
+// The rate at which P(every check holds) grows when every checkpoint with
+// from_hi >= 0 moves down (in units of n c) and every one with from_lo >= 0
+// moves up, all at unit speed: each of these bounds then lets through the
+// paths with a point exactly at it, so the rate is the sum over them of
+//   P(count from_hi (from_lo) just before the checkpoint, a point at it,
+//     every other check held),
+// a sum of positive terms, carried forward alongside the recursion as a
+// second state vector.  When the bounds of one checkpoint meet (an upper and
+// a lower bound at the same position), it is the limit as the upper one
+// comes first.
+xp crossing_slope(int n, check_source next, void *self, const char *what);
 
 } // namespace ksx
 
