@@ -72,6 +72,8 @@ void check_bytes(double bytes, const char *what, const char *instead) {
 using namespace ksx;
 
 SEXP ksx_ks1_raw(SEXP, SEXP, SEXP, SEXP);
+SEXP ksx_density_raw(SEXP, SEXP, SEXP);
+SEXP ksx_density_route(SEXP, SEXP, SEXP, SEXP);
 SEXP ksx_range_raw(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP ksx_ks2_raw(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
 // Routines of the other files.
@@ -127,6 +129,8 @@ static const R_CallMethodDef call_methods[] = {
     CALLDEF(ksx_init, 3),
     CALLDEF(ksx_pow, 2),
     CALLDEF(ksx_ks1_raw, 4),
+    CALLDEF(ksx_density_raw, 3),
+    CALLDEF(ksx_density_route, 4),
     CALLDEF(ksx_range_raw, 6),
     CALLDEF(ksx_ks2_raw, 6),
     CALLDEF(ksx_p_limit, 5),

@@ -29,6 +29,8 @@
 
 #include "crossing.h"
 
+#include <Rmath.h>
+
 namespace ksx {
 namespace {
 
@@ -59,26 +61,42 @@ xp logsum_value(const LogSum *a) {
     return xp_mul(xp_exp(a->ref), xp_make(dd_val(a->acc)));
 }
 
+// The terms of the sum, for 0 < s < n: N = n, sv = s rounded, top = n - s,
+// logN = log n, stN = stirlerr(n).
+struct SbtTerms {
+    double N, sv, logN, stN;
+    dd s, top;
+    double jmax; // terms with n - j - s <= 0 vanish: j runs to ceil(n - s) - 1
+};
+
+SbtTerms sbt_terms(int n, dd s) {
+    SbtTerms t;
+    t.N = static_cast<double>(n);
+    t.s = s;
+    t.sv = dd_val(s);
+    t.top = dd_sub(dd_of(t.N), s);
+    t.jmax = -dd_floor(dd_neg(t.top)) - 1.0;
+    t.logN = std::log(t.N);
+    t.stN = stirlerr(t.N);
+    return t;
+}
+
+// log of (s / (s + j)) P(Binomial(n, (s + j)/n) = j).
+inline double sbt_log_term(const SbtTerms *t, double j) {
+    const double N = t->N;
+    if (j == 0.0) return -(bd0(N, t->top) + t->sv);
+    const dd M1 = dd_add_d(t->s, j);
+    const dd M2 = dd_add_d(t->top, -j);
+    return std::log(t->sv / dd_val(M1)) + (t->stN - stirlerr(j) - stirlerr(N - j)) - bd0(j, M1) -
+           bd0(N - j, M2) + 0.5 * (t->logN - LN_2PI - std::log(j) - std::log(N - j));
+}
+
 xp sbt_upper(int n, dd s) {
-    const double N = static_cast<double>(n);
-    const double sv = dd_val(s);
-    const dd top = dd_sub(dd_of(N), s); // n - s > 0
-    // Terms with n - j - s <= 0 vanish: j runs to ceil(n - s) - 1.
-    const double jmax = -dd_floor(dd_neg(top)) - 1.0;
+    const SbtTerms t = sbt_terms(n, s);
     LogSum sum = {-INFINITY, dd_of(0.0)};
-    const double logN = std::log(N), stN = stirlerr(N);
     double work = 0.0;
-    for (double j = 0.0; j <= jmax; j += 1.0) {
-        double l;
-        if (j == 0.0) {
-            l = -(bd0(N, top) + sv);
-        } else {
-            const dd M1 = dd_add_d(s, j);
-            const dd M2 = dd_add_d(top, -j);
-            l = std::log(sv / dd_val(M1)) + (stN - stirlerr(j) - stirlerr(N - j)) - bd0(j, M1) -
-                bd0(N - j, M2) + 0.5 * (logN - LN_2PI - std::log(j) - std::log(N - j));
-        }
-        logsum_add(&sum, l);
+    for (double j = 0.0; j <= t.jmax; j += 1.0) {
+        logsum_add(&sum, sbt_log_term(&t, j));
         poll(&work, 64.0);
     }
     return logsum_value(&sum);
@@ -135,14 +153,17 @@ bool ab_next(dd s, double *ia, double *ib, double *passed_b, bool has_a, bool ha
     if (!has_b) which = -1;
     else if (!has_a) which = 1;
     else which = dd_cmp(pa, pb) < 0 ? -1 : (dd_cmp(pa, pb) > 0 ? 1 : 0);
+    c->from_hi = c->from_lo = -1;
     if (which <= 0) {
         c->pos = pa;
         c->hi = static_cast<int64_t>(*ia) - 1;
+        c->from_hi = c->hi; // a point at a_i lifts i - 1 to i
         *ia += 1.0;
     }
     if (which >= 0) {
         c->pos = pb;
         *passed_b = *ib;
+        c->from_lo = static_cast<int64_t>(*ib) - 1; // and one at b_j lifts j - 1 to j
         *ib += 1.0;
     }
     return which > 0;
@@ -163,7 +184,7 @@ bool cont_next(void *self, Check *c) {
     return true;
 }
 
-Crossing cont_crossing(int n, dd s, int alt) {
+ContChecks cont_checks(int n, dd s, int alt) {
     ContChecks g;
     g.n = n;
     g.s = s;
@@ -173,7 +194,227 @@ Crossing cont_crossing(int n, dd s, int alt) {
     if (g.ia < 1.0) g.ia = 1.0;
     g.ib = 1.0;
     g.passed_b = 0.0;
+    return g;
+}
+
+Crossing cont_crossing(int n, dd s, int alt) {
+    ContChecks g = cont_checks(n, s, alt);
     return crossing(n, cont_next, &g, "the exact distribution of D_n");
+}
+
+// ---------------------------------------------------------------------------
+// Densities: f(d) = d/dd P(D < d), the right derivative at the few points
+// where it jumps (d = 1/n, where a_1 or b_n leaves [0, 1], and the ends of
+// the support).
+//
+// P(D_n < d) = P(a_i < U_(i) < b_i, i = 1..n), each a_i falling and each b_i
+// rising at unit speed with d, so f(d) is the sum over the bounds inside
+// (0, 1) of the density of U_(i) at the bound with every other constraint
+// met: positive terms, which crossing_slope() adds up along the checkpoint
+// recursion (two-sided: both families; one-sided: the a_i alone).  Where a
+// closed form is cheaper and keeps its accuracy it is used instead:
+//
+// One-sided, upper range.  Differentiating the SBT sum term by term,
+//   f(d) = sum_j T_j c_j,  T_j = (s / (s + j)) P(Binomial(n, (s + j)/n) = j),
+//   c_j = n (s^2 n - j (n - s - j)) / (s (s + j) (n - s - j)),
+// (the term j = n - s, present only when n - s is an integer, vanishes
+// with its right derivative).  Every c_j >= 0 once 4 s^2 n >= (n - s)^2
+// (the largest j (n - s - j) is ((n - s)/2)^2), roughly d >= 1/(2 sqrt n),
+// which covers the whole upper tail.  Below, the sum has both signs; it is
+// still used while it cancels little (the ratio kappa of the sum of absolute
+// terms to the result is measured as it is added up).
+//
+// One-sided, small s.  Abel's form of P(D_n^+ < d) differentiates into
+//   sum_{0 <= l <= s} (-1)^l C(n, l) (1 + x)^(n-l-2) x^(l-1)
+//                  (x (1 + x + d (n - l - 1)) + d l (1 + x)),  x = d - l/n,
+// (for l = 0: (1 + d)^(n-2) (1 + s); the term l = s = 1 is the right
+// derivative of the term that appears there), summed in double-double.
+//
+// Two-sided, d >= 1/2: P(D_n >= d) = 2 P(D_n^+ >= d), so f = 2 f_1.
+//
+// Two-sided upper tail below 1/2.  With A = {D^+ >= d}, B = {D^- >= d},
+// f = 2 f_1 - h, where h = -d/dd P(A and B) is the sum over i of the density
+// of U_(i) at a_i with every other a_k met and B (and the mirror terms, of
+// the same total).  Given U_(i) = x, the other points are i - 1 uniforms
+// on [0, x] and n - i on [x, 1], stochastically increasing in x, and B is
+// an increasing event, so P(B | U_(i) = a_i) <= P(B | U_(i) >= a_i) <=
+// P(B) / P(U_(i) >= a_i) <= p_1 / (1 - p_1), p_1 = P(D^+ >= d) (U_(i) < a_i
+// implies A).  Hence 0 <= h <= 2 S p_1 / (1 - p_1), S = sum over a_i > 0
+// of the density of U_(i) at a_i; 2 f_1 - S p_1 / (1 - p_1) is used once
+// that half-width is below 2^-54 of it.
+// ---------------------------------------------------------------------------
+
+// Sums of positive terms given by their logarithms, kept as double-doubles
+// times e^ref: one sum, or the positive and the negative parts of a sum with
+// both signs, on a common reference so that the rounding of a rescaling
+// factor scales both alike and cannot be amplified by their cancellation.
+// The reference moves only when a term exceeds it by e^40, so that such
+// roundings do not pile up over a long increasing run of terms.
+struct LogAcc {
+    double ref;
+    dd pos, neg;
+};
+
+void logacc_add(LogAcc *a, double l, bool negative = false) {
+    if (l == -INFINITY) return;
+    if (a->ref == -INFINITY) {
+        a->ref = l;
+    } else if (l > a->ref + 40.0) {
+        const double f = std::exp(a->ref - l);
+        a->pos = dd_mul_d(a->pos, f);
+        a->neg = dd_mul_d(a->neg, f);
+        a->ref = l;
+    }
+    dd *acc = negative ? &a->neg : &a->pos;
+    *acc = dd_add_d(*acc, std::exp(l - a->ref));
+}
+
+// pos - neg; *kappa = (pos + neg) / (pos - neg) (infinite when the
+// difference is not positive).
+xp logacc_value(const LogAcc *a, double *kappa) {
+    *kappa = INFINITY;
+    if (a->ref == -INFINITY) return xp_zero();
+    const double v = dd_val(dd_sub(a->pos, a->neg));
+    if (!(v > 0.0)) return xp_zero();
+    *kappa = (dd_val(a->pos) + dd_val(a->neg)) / v;
+    return xp_mul(xp_exp(a->ref), xp_make(v));
+}
+
+xp sbt_slope(int n, dd s, double *kappa) {
+    const SbtTerms t = sbt_terms(n, s);
+    const dd s2n = dd_mul_d(dd_mul(s, s), t.N);
+    const double logs = std::log(t.sv);
+    LogAcc sum = {-INFINITY, dd_of(0.0), dd_of(0.0)};
+    double work = 0.0;
+    for (double j = 0.0; j <= t.jmax; j += 1.0) {
+        const dd rest = dd_add_d(t.top, -j); // n - s - j > 0
+        const double num = dd_val(dd_sub(s2n, dd_mul_d(rest, j)));
+        if (num != 0.0) {
+            const double lc = t.logN + std::log(std::fabs(num)) - logs - std::log(dd_val(dd_add_d(s, j))) -
+                              std::log(dd_val(rest));
+            logacc_add(&sum, sbt_log_term(&t, j) + lc, num < 0.0);
+        }
+        poll(&work, 96.0);
+    }
+    return logacc_value(&sum, kappa);
+}
+
+// log(1 + x) for 0 <= x <= 1 in double-double, accurate relative to itself
+// (dd_log(1 + x) is accurate only relative to 1, and the exponent n - l - 2
+// multiplies its error): 2 atanh(u), u = x / (2 + x) <= 1/3.
+dd dd_log1p(dd x) {
+    const dd u = dd_div(x, dd_add_d(x, 2.0));
+    const dd u2 = dd_mul(u, u);
+    dd p = u, sum = u;
+    for (double k = 3.0; k < 200.0; k += 2.0) {
+        p = dd_mul(p, u2);
+        const dd t = dd_div_d(p, k);
+        sum = dd_add(sum, t);
+        if (std::fabs(t.hi) <= 1e-34 * std::fabs(sum.hi)) break;
+    }
+    return dd_ldexp(sum, 1);
+}
+
+xp abel_slope(int n, dd s, double *kappa) {
+    const double N = static_cast<double>(n);
+    const dd d = dd_div_d(s, N);
+    dd total = dd_of(0.0);
+    double absum = 0.0;
+    for (double l = 0.0; dd_cmp(s, dd_of(l)) >= 0 && l < N; l += 1.0) {
+        const dd x = dd_div_d(dd_add_d(s, -l), N); // (s - l) / n >= 0
+        const dd x1 = dd_add_d(x, 1.0);
+        dd t;
+        if (l == 0.0) {
+            t = dd_add_d(s, 1.0);
+        } else {
+            t = dd_of(1.0); // C(n, l) x^(l-1)
+            for (double i = 0.0; i < l; i += 1.0) {
+                t = dd_div_d(dd_mul_d(t, N - i), i + 1.0);
+                if (i > 0.0) t = dd_mul(t, x);
+            }
+            const dd inner = dd_add(x1, dd_mul_d(d, N - l - 1.0));
+            t = dd_mul(t, dd_add(dd_mul(x, inner), dd_mul(dd_mul_d(d, l), x1)));
+        }
+        int64_t k;
+        const dd e = dd_exp_split(dd_mul_d(dd_log1p(x), N - l - 2.0), &k);
+        t = dd_ldexp(dd_mul(t, e), static_cast<int>(k));
+        absum += std::fabs(dd_val(t));
+        total = (static_cast<int64_t>(l) % 2 == 0) ? dd_add(total, t) : dd_sub(total, t);
+    }
+    const double v = dd_val(total);
+    *kappa = v > 0.0 ? absum / v : INFINITY;
+    return xp_make(v > 0.0 ? v : 0.0);
+}
+
+// n times the slope of the checkpoint recursion.
+xp slope_recursion(int n, dd s, int alt) {
+    ContChecks g = cont_checks(n, s, alt);
+    const xp r = crossing_slope(n, cont_next, &g, "the exact density of D_n");
+    return xp_mul(r, xp_make(static_cast<double>(n)));
+}
+
+// Cancellation accepted from the closed forms with terms of both signs (the
+// ratio kappa): Abel's terms are double-doubles, about 32 digits, so 1e14
+// leaves some 18; the SBT terms come from logarithms good to a few units in
+// 1e16, and their error, measured at up to 7e-16 kappa, stays below 1e-13.
+constexpr double ABEL_KAPPA = 1e14;
+constexpr double SBT_KAPPA = 128.0;
+
+// Density of D_n^+ at d = s / n, 0 < d < 1.
+xp one_sided_density(int n, dd s) {
+    const double N = static_cast<double>(n);
+    const double gap = N - s.hi;
+    double kappa;
+    if (4.0 * s.hi * s.hi * N >= gap * gap * (1.0 + 1e-12)) return sbt_slope(n, s, &kappa);
+    if (s.hi <= 60.0) {
+        const xp v = abel_slope(n, s, &kappa);
+        if (kappa <= ABEL_KAPPA) return v;
+    }
+    const xp v = sbt_slope(n, s, &kappa);
+    if (kappa <= SBT_KAPPA) return v;
+    return slope_recursion(n, s, ALT_GREATER);
+}
+
+// S: the sum over i with a_i = (i - s)/n > 0 of the density of U_(i) at
+// a_i, n P(Binomial(n - 1, a_i) = i - 1), as an upper bound (it only
+// bounds an error).
+xp boundary_density_sum(int n, dd s) {
+    const double N = static_cast<double>(n);
+    LogAcc sum = {-INFINITY, dd_of(0.0), dd_of(0.0)};
+    double work = 0.0;
+    for (double i = dd_floor(s) + 1.0; i <= N; i += 1.0) {
+        const double a = dd_val(dd_div_d(dd_add_d(dd_neg(s), i), N));
+        if (a > 0.0 && a < 1.0) logacc_add(&sum, Rf_dbinom(i - 1.0, N - 1.0, a, 1));
+        poll(&work, 128.0);
+    }
+    double kappa;
+    return xp_mul(logacc_value(&sum, &kappa), xp_make(N * (1.0 + 1e-9)));
+}
+
+// 2 f_1 - S p_1 / (1 - p_1), the two-sided density to within *width
+// relative (d < 1/2, p_1 < 1/2).
+xp band_density(int n, dd s, xp p1, double *width) {
+    const xp f1 = one_sided_density(n, s);
+    const xp f2 = xp{f1.m, f1.e + 1};
+    const xp half = xp_mul(xp_mul(boundary_density_sum(n, s), p1), xp_make(1.0 / (1.0 - xp_value(p1))));
+    const double r = xp_value(xp_div(half, f2));
+    *width = 2.0 * r < 1.0 ? r / (1.0 - 2.0 * r) : INFINITY;
+    return xp_mul(f2, xp_make(1.0 - r));
+}
+
+// Density of D_n at d = s / n, 1/(2n) <= d < 1.
+xp two_sided_density(int n, dd s, double d) {
+    if (d >= 0.5) {
+        const xp f1 = one_sided_density(n, s);
+        return xp{f1.m, f1.e + 1};
+    }
+    const xp p1 = sbt_upper(n, s);
+    if (xp_less(p1, xp_make(0x1p-40))) {
+        double width;
+        const xp v = band_density(n, s, p1, &width);
+        if (width <= 0x1p-54) return v;
+    }
+    return slope_recursion(n, s, ALT_TWO);
 }
 
 inline xp xp_one_minus(xp a) { return xp_make(1.0 - xp_value(a)); }
@@ -235,6 +476,7 @@ bool range_next(void *self, Check *c) {
     const double N = static_cast<double>(g->n);
     c->trim_lo = !g->low;
     c->trim_hi = !g->up;
+    c->from_hi = c->from_lo = -1;
     for (;;) {
         if (g->r >= g->k) return false;
         const double alpha = g->lo[g->r], beta = g->hi[g->r];
@@ -394,6 +636,20 @@ xp ks1_cdf(double d, int n, int alt, bool upper) {
     return upper ? up : lo;
 }
 
+xp ks1_density(double d, int n, int alt) {
+    if (std::isnan(d) || n < 1 || alt < 0 || alt > 2) return xp{R_NaN, 0};
+    if (d >= 1.0) return xp_zero();
+    if (alt != ALT_TWO) {
+        if (d < 0.0) return xp_zero();
+        // P(D_n^+ < d) = d (1 + d)^(n-1) for 0 <= d <= 1/n: slope 1 at 0.
+        if (d == 0.0) return xp_make(1.0);
+        return one_sided_density(n, two_prod(static_cast<double>(n), d));
+    }
+    const dd s = two_prod(static_cast<double>(n), d);
+    if (dd_cmp(s, dd_of(0.5)) < 0) return xp_zero();
+    return two_sided_density(n, s, d);
+}
+
 // Both members of the pair (P(D < d), P(D >= d)) for strict, or (P(D <= d),
 // P(D > d)) otherwise.
 static bool range_tails(int n, double d, const double *lo, const double *hi, int k, int alt,
@@ -474,15 +730,22 @@ static double real_arg(SEXP x, const char *name) {
     return Rf_asReal(x);
 }
 
+// The arguments d (a double), n (an integer >= 1) and alt (0, 1 or 2).
+static void d_n_alt(SEXP sd, SEXP sn, SEXP salt, double *d, int *n, int *alt) {
+    *d = real_arg(sd, "d");
+    *n = int_arg(sn, "n");
+    *alt = int_arg(salt, "alt");
+    if (*n < 1) Rf_error("'n' must be at least 1");
+    if (*alt < 0 || *alt > 2) Rf_error("'alt' must be 0, 1 or 2");
+}
+
 // .Call(ksx_ks1_raw, d, n, alt, upper): d double, n integer >= 1, alt 0/1/2,
 // upper logical.  Returns c(value, log).
 SEXP ksx_ks1_raw(SEXP sd, SEXP sn, SEXP salt, SEXP supper) {
-    const double d = real_arg(sd, "d");
-    const int n = int_arg(sn, "n");
-    const int alt = int_arg(salt, "alt");
+    double d;
+    int n, alt;
+    d_n_alt(sd, sn, salt, &d, &n, &alt);
     const int upper = int_arg(supper, "upper");
-    if (n < 1) Rf_error("'n' must be at least 1");
-    if (alt < 0 || alt > 2) Rf_error("'alt' must be 0, 1 or 2");
     xp lo, up;
     ks1_tails(d, n, alt, &lo, &up);
     return upper ? value_and_log(up, lo) : value_and_log(lo, up);
@@ -508,4 +771,48 @@ SEXP ksx_range_raw(SEXP sn, SEXP sd, SEXP slo, SEXP shi, SEXP salt, SEXP srel) {
     xp stay, leave;
     range_tails(n, d, REAL(slo), REAL(shi), k, alt, rel == 0 || rel == 3, &stay, &leave);
     return rel <= 1 ? value_and_log(stay, leave) : value_and_log(leave, stay);
+}
+
+// .Call(ksx_density_raw, d, n, alt): d double, n integer >= 1, alt 0/1/2.
+// Returns c(density, log density).
+SEXP ksx_density_raw(SEXP sd, SEXP sn, SEXP salt) {
+    double d;
+    int n, alt;
+    d_n_alt(sd, sn, salt, &d, &n, &alt);
+    return value_and_log(ks1_density(d, n, alt), xp{R_NaN, 0});
+}
+
+// .Call(ksx_density_route, d, n, alt, route): the density by one route, so
+// that tests can set the routes against each other: 0 as ks1_density, 1 the
+// checkpoint recursion, 2 the differentiated SBT sum and 3 the
+// differentiated Abel sum (one-sided law), 4 the two-sided bound form
+// (d < 1/2).  Needs 0 < d < 1 (and n d >= 1/2 two-sided).  Returns
+// c(value, log, aux): aux is kappa for routes 2 and 3, the relative
+// half-width for route 4, NA otherwise.
+SEXP ksx_density_route(SEXP sd, SEXP sn, SEXP salt, SEXP sroute) {
+    double d;
+    int n, alt;
+    d_n_alt(sd, sn, salt, &d, &n, &alt);
+    const int route = int_arg(sroute, "route");
+    if (route < 0 || route > 4) Rf_error("'route' must be 0 to 4");
+    const dd s = two_prod(static_cast<double>(n), d);
+    if (!(d > 0.0 && d < 1.0) || (alt == ALT_TWO && dd_cmp(s, dd_of(0.5)) < 0))
+        Rf_error("'d' must lie inside the support");
+    if ((route == 2 || route == 3) && alt == ALT_TWO) Rf_error("routes 2 and 3 are one-sided");
+    if (route == 4 && !(alt == ALT_TWO && d < 0.5)) Rf_error("route 4 is two-sided, d < 1/2");
+    double aux = NA_REAL;
+    xp v;
+    switch (route) {
+    case 1: v = slope_recursion(n, s, alt == ALT_TWO ? ALT_TWO : ALT_GREATER); break;
+    case 2: v = sbt_slope(n, s, &aux); break;
+    case 3: v = abel_slope(n, s, &aux); break;
+    case 4: v = band_density(n, s, sbt_upper(n, s), &aux); break;
+    default: v = ks1_density(d, n, alt);
+    }
+    SEXP out = PROTECT(Rf_allocVector(REALSXP, 3));
+    REAL(out)[0] = xp_value(v);
+    REAL(out)[1] = xp_log(v);
+    REAL(out)[2] = aux;
+    UNPROTECT(1);
+    return out;
 }

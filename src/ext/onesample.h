@@ -15,6 +15,15 @@ namespace ksx {
 // upper == true: P(D >= d).
 xp ks1_cdf(double d, int n, int alt, bool upper);
 
+// Density at d of the law of D_n (ALT_TWO) or of D_n^+ (ALT_GREATER; D_n^-,
+// ALT_LESS, has the same law) for a continuous null: the right derivative in
+// d of P(D < d).  0 for d < 1/(2n) (two-sided) or d < 0 (one-sided), and for
+// d >= 1; at the left end of the support, as at d = 1/n where the slope
+// jumps, the limit from the right (1 at d = 0 one-sided; at d = 1/(2n)
+// two-sided 0, or 2 for n = 1).  NaN for NaN d, n < 1 or another alt.
+// Keeps its relative accuracy in both tails, below the double range too.
+xp ks1_density(double d, int n, int alt);
+
 // Both tails at once (each computed directly); returns false for NaN
 // arguments (both set to NaN).
 bool ks1_tails(double d, int n, int alt, xp *lower, xp *upper);
