@@ -17,3 +17,14 @@ steck_det <- function(l, r) {
   }
   gmp::factorialZ(n) * D[n + 1]
 }
+
+# P(D_n < d) for a rational d (bigq): Steck with u_i = (i/n - d)_+ and v_i =
+# ((i-1)/n + d) ^ 1 (two-sided) or 1 (one-sided).
+steck_cdf <- function(dq, n, one_sided) {
+  i <- seq_len(n)
+  u <- gmp::as.bigq(i, n) - dq
+  u[u < 0] <- gmp::as.bigq(0)
+  v <- if (one_sided) gmp::as.bigq(rep(1, n)) else gmp::as.bigq(i - 1L, n) + dq
+  v[v > 1] <- gmp::as.bigq(1)
+  steck_det(u, v)
+}
