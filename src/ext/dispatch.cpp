@@ -382,6 +382,18 @@ SEXP ksx_p_kolmogorov(SEXP q, SEXP n, SEXP lower, SEXP logp, SEXP alt) {
     });
 }
 
+// Density of D_n (or of the one-sided statistic): the right derivative of
+// the distribution function, computed directly in both tails, so that its
+// logarithm stays meaningful far below the double range.
+SEXP ksx_d_kolmogorov(SEXP x, SEXP n, SEXP logp, SEXP alt) {
+    const Num a[2] = {num_arg(x, "x"), size_arg(n, "n")};
+    const bool lg = flag_arg(logp, "log");
+    const int al = alt_arg(alt);
+    return vectorise(a, 2, false, lg, [&](double v, R_xlen_t i) {
+        return finish(ks1_density(v, static_cast<int>(a[1].at(i)), al), lg);
+    });
+}
+
 SEXP ksx_q_kolmogorov(SEXP p, SEXP n, SEXP lower, SEXP logp, SEXP alt) {
     const Num a[2] = {num_arg(p, "p"), size_arg(n, "n")};
     const bool lo = flag_arg(lower, "lower.tail"), lg = flag_arg(logp, "log.p");

@@ -82,6 +82,7 @@ SEXP ksx_d_limit(SEXP, SEXP, SEXP);
 SEXP ksx_q_limit(SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP ksx_r_limit(SEXP, SEXP);
 SEXP ksx_prev_double(SEXP);
+SEXP ksx_d_kolmogorov(SEXP, SEXP, SEXP, SEXP);
 SEXP ksx_p_kolmogorov(SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP ksx_q_kolmogorov(SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP ksx_r_kolmogorov(SEXP, SEXP, SEXP);
@@ -138,6 +139,7 @@ static const R_CallMethodDef call_methods[] = {
     CALLDEF(ksx_q_limit, 5),
     CALLDEF(ksx_r_limit, 2),
     CALLDEF(ksx_prev_double, 1),
+    CALLDEF(ksx_d_kolmogorov, 4),
     CALLDEF(ksx_p_kolmogorov, 5),
     CALLDEF(ksx_q_kolmogorov, 5),
     CALLDEF(ksx_r_kolmogorov, 3),

@@ -165,6 +165,28 @@ test_that("draws are reproducible and follow the exact laws", {
   expect_error(rkolmogorov(-1, 5), "invalid arguments")
 })
 
+test_that("dkolmogorov is the slope of pkolmogorov, with R's conventions", {
+  # Piecewise-smooth cdf: a central difference inside a piece matches the
+  # density closely; the upper tail gives the slope where it is tiny.
+  for (cs in list(c(10, 0.23), c(40, 0.17), c(200, 0.3), c(1000, 0.05))) {
+    n <- cs[1]; d <- cs[2]; h <- d * 1e-6
+    for (alt in c("two.sided", "greater")) {
+      slope <- (pkolmogorov(d - h, n, lower.tail = FALSE, alternative = alt) -
+                pkolmogorov(d + h, n, lower.tail = FALSE, alternative = alt)) / (2 * h)
+      expect_equal(dkolmogorov(d, n, alternative = alt), slope, tolerance = 1e-6)
+    }
+  }
+  expect_identical(dkolmogorov(0.2, 20, alternative = "less"), dkolmogorov(0.2, 20, alternative = "greater"))
+  expect_equal(dkolmogorov(0.55, 200, log = TRUE), log(dkolmogorov(0.55, 200)), tolerance = 1e-14)
+  expect_identical(dkolmogorov(c(-1, 0.01, 1, 2, Inf), 10), rep(0, 5)) # outside the support
+  expect_identical(dkolmogorov(0.01, 10, log = TRUE), -Inf)
+  r <- dkolmogorov(c(a = 0.2, b = NA, c = NaN), 10)
+  expect_identical(names(r), c("a", "b", "c"))
+  expect_true(is.na(r[["b"]]) && is.nan(r[["c"]]) && r[["a"]] > 0)
+  expect_error(dkolmogorov(0.2, 10, log = NA), "'log' must be TRUE or FALSE")
+  expect_identical(dkolmogorov(0.2, integer(0)), numeric(0))
+})
+
 test_that("nulls with jumps: p- and q-functions", {
   F0 <- ecdf(c(1, 2, 2, 3, 3, 3))
   p <- pkolmogorov_discrete(c(0.1, 0.3, 0.5), 12, F0)
