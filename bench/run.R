@@ -1,28 +1,41 @@
-# Benchmarks the package's kernels against the straightforward baseline in
-# bench/baseline.cpp, in one process, and checks that every result is the
-# same double bit for bit.
+# Benchmarks the package's exact kernels, in one process, against two
+# frozen references built from this folder, and checks that every result is
+# the same double bit for bit:
+#   baseline.cpp     the straightforward algorithms (plain triple loop,
+#                    one cell at a time);
+#   kernels-0.2.cpp  the package's kernels as they were in version 0.2.0.
+# It also measures the machine's peak rate of separate multiplies and adds
+# (peak.cpp) and runs the largest one-sample cases with the kernel a
+# processor without AVX2 would get (SSE2), forced through KSDIST_KERNEL.
 #
 #   Rscript bench/run.R            (from the package's top folder, with
 #                                   ksdist installed from this tree)
 #
-# Prints, per case: the baseline's and the package's median time, the
-# speed-up, and for the one-sample cases the multiply-adds per second that
-# the matrix products achieve.
+# Environment: KSDIST_BENCH_REPS (default 5) repetitions per median;
+# KSDIST_BENCH_HUGE=1 adds the two-sample cases at m = n = 1e5 with d = 0.5
+# (about half a minute each).
 
 library(ksdist)
 
 here <- if (file.exists("bench/baseline.cpp")) "bench" else "."
-build <- tempfile("ksbase-")
+src <- if (file.exists("src/ks_float_checks.h")) "src" else file.path(here, "..", "src")
+build <- tempfile("ksbench-")
 dir.create(build)
-invisible(file.copy(file.path(here, "baseline.cpp"), build))
-old <- setwd(build)
+shlib <- function(file) {
+  invisible(file.copy(file.path(here, file), build))
+  old <- setwd(build)
+  on.exit(setwd(old))
+  so <- file.path(build, sub("\\.cpp$", .Platform$dynlib.ext, file))
+  if (system2(file.path(R.home("bin"), "R"), c("CMD", "SHLIB", "-o", so, file),
+              stdout = FALSE, stderr = FALSE) != 0)
+    stop("could not build bench/", file)
+  dyn.load(so)
+}
+invisible(file.copy(file.path(src, "ks_float_checks.h"), build))
 Sys.setenv(PKG_CXXFLAGS = "-ffp-contract=off")
-so <- file.path(build, paste0("baseline", .Platform$dynlib.ext))
-if (system2(file.path(R.home("bin"), "R"), c("CMD", "SHLIB", "-o", so, "baseline.cpp"),
-            stdout = FALSE, stderr = FALSE) != 0)
-  stop("could not build bench/baseline.cpp")
-setwd(old)
-base <- dyn.load(so)
+shlib("baseline.cpp")
+shlib("kernels-0.2.cpp")
+shlib("peak.cpp")
 
 reps <- as.integer(Sys.getenv("KSDIST_BENCH_REPS", "5"))
 
@@ -38,9 +51,13 @@ timed <- function(f, reps) {
   for (k in seq_len(reps)[-1]) t[k] <- system.time(for (r in seq_len(calls)) f())[["elapsed"]] / calls
   list(value = v, median = stats::median(t))
 }
+same <- function(a, b) identical(sprintf("%a", a), sprintf("%a", b))
 
-# Multiply-adds in the matrix products of the one-sample computation: one
-# squaring per level above the base, one more product per odd exponent.
+# Multiply-adds of the dense matrix products of the one-sample computation,
+# as the plain algorithm does them: one squaring per level above the base,
+# one more product per odd exponent.  The kernels skip products with a zero
+# operand and do only the centre of the last level, so their rate in these
+# units can exceed the machine's peak.
 madds_one <- function(d, n) {
   m <- 2 * floor(n * d) + 1
   products <- 0
@@ -48,38 +65,62 @@ madds_one <- function(d, n) {
   products * m^3
 }
 
-one <- list(c(0.274, 10), c(0.1, 200), c(0.02, 1000), c(0.05, 2000), c(0.025, 20000))
+peak <- c(sse2 = .Call("peak_rate", 2L, 3e7, PACKAGE = "peak"),
+          avx2 = .Call("peak_rate", 4L, 3e7, PACKAGE = "peak"),
+          avx512 = .Call("peak_rate", 8L, 3e7, PACKAGE = "peak"))
+peak_best <- max(peak, na.rm = TRUE)
+
+one <- list(c(0.274, 10), c(0.1, 200), c(0.02, 1000), c(0.05, 2000),
+            c(0.2005, 1000), c(0.1003, 2000), c(0.1001, 5000), c(0.025, 20000))
 crit <- function(m, n) 1.36 * sqrt((m + n) / (m * n))
 two <- list(c(crit(1000, 1000), 1000, 1000), c(1.5, 1000, 1000),
-            c(crit(10000, 10000), 10000, 10000), c(1.5, 10000, 10000),
-            c(crit(300, 5000), 300, 5000))
+            c(crit(3000, 3000), 3000, 3000), c(0.5, 3000, 3000),
+            c(crit(10000, 10000), 10000, 10000), c(0.5, 10000, 10000), c(1.5, 10000, 10000),
+            c(crit(1e5, 1e5), 1e5, 1e5), c(crit(300, 5000), 300, 5000))
+if (Sys.getenv("KSDIST_BENCH_HUGE") == "1") two <- c(two, list(c(0.5, 1e5, 1e5)))
 
 rows <- list()
 for (cs in one) {
   d <- cs[1]; n <- as.integer(cs[2])
-  slow <- (2 * floor(n * d) + 1) > 400
+  m <- 2 * floor(n * d) + 1
+  slow <- m > 400
   b <- timed(function() .Call("base_pKolmogorov2x", d, n, PACKAGE = "baseline"), if (slow) 1 else reps)
-  p <- timed(function() .Call("pKolmogorov2x", d, n, PACKAGE = "ksdist"), reps)
+  o <- timed(function() .Call("v02_pKolmogorov2x", d, n, PACKAGE = "kernels-0.2"), if (slow) 3 else reps)
+  p <- timed(function() .Call("pKolmogorov2x", d, n, PACKAGE = "ksdist"), if (slow) 3 else reps)
+  Sys.setenv(KSDIST_KERNEL = "sse2")
+  s <- if (m >= 201) timed(function() .Call("pKolmogorov2x", d, n, PACKAGE = "ksdist"), if (slow) 3 else reps)
+       else list(value = p$value, median = NA)
+  Sys.unsetenv("KSDIST_KERNEL")
   rows[[length(rows) + 1]] <- data.frame(
-    case = sprintf("one-sample n=%d d=%g (m=%d)", n, d, 2 * floor(n * d) + 1),
-    baseline_s = b$median, new_s = p$median, speedup = b$median / p$median,
-    identical = identical(b$value, p$value),
-    madd_per_s = madds_one(d, n) / p$median)
+    case = sprintf("one n=%d d=%g (m=%d)", n, d, m),
+    baseline_s = b$median, v0.2_s = o$median, new_s = p$median,
+    vs_base = b$median / p$median, vs_v0.2 = o$median / p$median,
+    sse2_over_best = s$median / p$median,
+    identical = same(b$value, p$value) && same(o$value, p$value) && same(s$value, p$value),
+    dense_madd_s = madds_one(d, n) / p$median, of_peak = madds_one(d, n) / p$median / peak_best,
+    ns_cell = NA)
 }
 for (cs in two) {
   d <- cs[1]; m <- as.integer(cs[2]); n <- as.integer(cs[3])
-  slow <- as.double(m) * n > 1e7
-  b <- timed(function() .Call("base_pSmirnov2x", d, m, n, PACKAGE = "baseline"), if (slow) 1 else reps)
-  p <- timed(function() .Call("pSmirnov2x", d, m, n, PACKAGE = "ksdist"), reps)
+  cells <- as.double(m) * n
+  b <- if (cells <= 1e9) timed(function() .Call("base_pSmirnov2x", d, m, n, PACKAGE = "baseline"),
+                               if (cells > 1e7) 1 else reps)
+       else list(value = NA, median = NA)
+  o <- timed(function() .Call("v02_pSmirnov2x", d, m, n, PACKAGE = "kernels-0.2"), if (cells > 1e9) 1 else reps)
+  p <- timed(function() .Call("pSmirnov2x", d, m, n, PACKAGE = "ksdist"), if (cells > 1e9) 1 else reps)
   rows[[length(rows) + 1]] <- data.frame(
-    case = sprintf("two-sample m=%d n=%d d=%.5g", m, n, d),
-    baseline_s = b$median, new_s = p$median, speedup = b$median / p$median,
-    identical = identical(b$value, p$value), madd_per_s = NA)
+    case = sprintf("two m=%d n=%d d=%.5g", m, n, d),
+    baseline_s = b$median, v0.2_s = o$median, new_s = p$median,
+    vs_base = b$median / p$median, vs_v0.2 = o$median / p$median, sse2_over_best = NA,
+    identical = (is.na(b$value) || same(b$value, p$value)) && same(o$value, p$value),
+    dense_madd_s = NA, of_peak = NA, ns_cell = p$median / cells * 1e9)
 }
 res <- do.call(rbind, rows)
 cpu <- tryCatch(sub(".*:\\s*", "", grep("model name", readLines("/proc/cpuinfo"), value = TRUE)[1]),
                 error = function(e) "unknown")
 cat("CPU:", cpu, "\n")
+cat(sprintf("peak separate multiply-adds/s: SSE2 %.3g, AVX2 %.3g, AVX-512 %.3g\n",
+            peak[["sse2"]], peak[["avx2"]], peak[["avx512"]]))
 print(format(res, digits = 3), row.names = FALSE)
 if (!all(res$identical)) {
   cat("NOT bit-identical:", res$case[!res$identical], sep = "\n  ")

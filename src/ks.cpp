@@ -35,6 +35,7 @@
 #endif
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <climits>
 #include <cstdint>
@@ -133,7 +134,7 @@ SEXP double_copy(SEXP x) {
 // freed before R carries on with the jump: nothing leaks, and the user sees
 // R's own error or interrupt.
 struct Guard {
-    double *blk[3];
+    double *blk[4];
     SEXP cont;     // R's continuation token, protected by the caller
     double work;   // operations since the last interrupt check
 };
@@ -279,19 +280,21 @@ namespace {
 // element is summed in ascending r from an initial 0, each product rounded
 // before it is added: P[i][j] = (((0 + a_i0 b_0j) + a_i1 b_1j) + ...).
 //
-// Only the order of the work differs from the textbook i-j-r loop.  P is
-// computed in tiles of 4 rows by 2 vectors of columns, held in registers
-// while r runs from 0 to m-1, so each B row segment loaded serves four rows
-// and each A element every column of the tile, and the columns go through
-// the vector unit side by side.  Lanes never mix: every element keeps its
-// own sum in its own order, so the bits are those of the scalar loop.  A
-// copy of the tiles for each instruction set (128-bit SSE2, which every
-// x86-64 has, and 256-bit AVX2) is generated below; the best one the
+// Only the order of the work differs from the textbook i-j-r loop, and
+// products with a zero operand are skipped (see Spans).  P is computed in
+// tiles of 4 or 12 rows by 2 vectors of columns, held in registers while r
+// runs up, so each B row segment loaded serves every row of the tile and
+// each A element every column, and the columns go through the vector unit
+// side by side.  Lanes never mix: every element keeps its own sum in its
+// own order, so the bits are those of the scalar loop.  A copy of the
+// tiles for each instruction set (128-bit SSE2, which every x86-64 has,
+// 256-bit AVX2 and 512-bit AVX-512) is generated below; the best one the
 // processor supports is chosen at run time.
 typedef double v2d __attribute__((vector_size(16), aligned(8), may_alias));
 typedef double v4d __attribute__((vector_size(32), aligned(8), may_alias));
+typedef double v8d __attribute__((vector_size(64), aligned(8), may_alias));
 
-enum Kernel { KERNEL_SCALAR = 0, KERNEL_SSE2 = 1, KERNEL_AVX2 = 2 };
+enum Kernel { KERNEL_SCALAR = 0, KERNEL_SSE2 = 1, KERNEL_AVX2 = 2, KERNEL_AVX512 = 3 };
 
 // Rows [i0, i1) and columns [j0, j1) of P, in i-r-j order.
 void m_multiply_edge(const double *A, const double *B, double *P, size_t m,
@@ -307,51 +310,132 @@ void m_multiply_edge(const double *A, const double *B, double *P, size_t m,
     }
 }
 
+// Where the products can be non-zero.  Every element of H and of its
+// powers is finite, so a product with an exact zero operand is +0 or -0,
+// and adding either to a sum that started at +0 changes nothing (such a
+// sum is never -0: x + (-x) is +0 when rounding to nearest).  Those
+// products can be left out without changing a single bit.  H is banded (one diagonal above the
+// main one, and 1/k! is exactly 0 in double from k = 178 on, so about 178
+// below it), its first powers stay banded, and large powers can have long
+// runs of underflowed zeros, so a tile of P only runs r over the rows of B
+// where one of its columns is non-zero and over the columns of A where one
+// of its rows is non-zero.  a_lo[i] .. a_hi[i] - 1 spans the non-zeros of
+// row i of A, b_lo[j] .. b_hi[j] - 1 those of column j of B (lo > hi - 1
+// when there are none).
+struct Spans {
+    uint32_t *a_lo, *a_hi, *b_lo, *b_hi;
+    double *pack; // room for m x 16 doubles: one packed panel of B
+    static size_t span_min(const uint32_t *v, size_t at, size_t len) {
+        uint32_t x = v[at];
+        for (size_t k = 1; k < len; k++) x = std::min(x, v[at + k]);
+        return x;
+    }
+    static size_t span_max(const uint32_t *v, size_t at, size_t len) {
+        uint32_t x = v[at];
+        for (size_t k = 1; k < len; k++) x = std::max(x, v[at + k]);
+        return x;
+    }
+};
+
+// Fills the spans of A's rows and B's columns (m^2 compares each, against
+// the m^3 multiply-adds they save).  A non-finite element, which should
+// never occur, makes every span full: then 0 times it would not be 0.
+void find_spans(const double *A, const double *B, size_t m, Spans *sp) {
+    bool finite = true;
+    for (size_t i = 0; i < m; i++) {
+        const double *a = A + i * m;
+        size_t lo = m, hi = 0;
+        for (size_t r = 0; r < m; r++) {
+            if (a[r] != 0.0) {
+                if (lo == m) lo = r;
+                hi = r + 1;
+                finite = finite && std::fabs(a[r]) <= DBL_MAX;
+            }
+        }
+        sp->a_lo[i] = static_cast<uint32_t>(lo);
+        sp->a_hi[i] = static_cast<uint32_t>(hi);
+    }
+    for (size_t j = 0; j < m; j++) {
+        sp->b_lo[j] = static_cast<uint32_t>(m);
+        sp->b_hi[j] = 0;
+    }
+    for (size_t r = 0; r < m; r++) {
+        const double *b = B + r * m;
+        for (size_t j = 0; j < m; j++) {
+            if (b[j] != 0.0) {
+                if (sp->b_lo[j] == m) sp->b_lo[j] = static_cast<uint32_t>(r);
+                sp->b_hi[j] = static_cast<uint32_t>(r + 1);
+                finite = finite && std::fabs(b[j]) <= DBL_MAX;
+            }
+        }
+    }
+    if (!finite) {
+        for (size_t i = 0; i < m; i++) {
+            sp->a_lo[i] = sp->b_lo[i] = 0;
+            sp->a_hi[i] = sp->b_hi[i] = static_cast<uint32_t>(m);
+        }
+    }
+}
+
 // Tiles of 4 rows by 2 vectors of type VT (W doubles each), for the rows
 // below m4 and the columns below mw; the caller does the edges.  CONS is
 // the asm constraint that holds a VT in a register.
-#define KS_DENSE_TILES(NAME, ATTR, VT, W, CONS)                                           \
-    ATTR void NAME(const double *A, const double *B, double *P, size_t m, size_t m4,     \
-                   size_t mw, Guard *g) {                                                \
-        for (size_t j = 0; j < mw; j += 2 * W) {                                         \
-            for (size_t i = 0; i < m4; i += 4) {                                         \
+#define KS_DENSE_TILES(NAME, ATTR, VT, W, ROWS, NV, CONS)                                 \
+    ATTR void NAME(const double *A, const double *B, double *P, size_t m, size_t i0,     \
+                   size_t i1, size_t j0, size_t j1, const Spans *sp, Guard *g) {         \
+        constexpr size_t cols = NV * W;                                                  \
+        for (size_t j = j0; j < j1; j += cols) {                                         \
+            const size_t blo = sp->span_min(sp->b_lo, j, cols);                          \
+            const size_t bhi = sp->span_max(sp->b_hi, j, cols);                          \
+            /* The rows of this panel of B, side by side in one block: the */            \
+            /* tiles below then read it in order instead of one page per row. */         \
+            for (size_t r = blo; r < bhi; r++)                                           \
+                std::memcpy(sp->pack + (r - blo) * cols, B + r * m + j, cols * sizeof(double)); \
+            for (size_t i = i0; i < i1; i += ROWS) {                                     \
+                const size_t r0 = std::max(blo, sp->span_min(sp->a_lo, i, ROWS));       \
+                const size_t r1 = std::min(bhi, sp->span_max(sp->a_hi, i, ROWS));       \
                 const double *a = A + i * m;                                             \
-                VT c[4][2];                                                              \
-                _Pragma("GCC unroll 4") for (int k = 0; k < 4; k++) {                    \
-                    c[k][0] = VT{};                                                      \
-                    __asm__("" : "+" CONS(c[k][0]));                                     \
-                    c[k][1] = c[k][0];                                                   \
-                }                                                                        \
-                const double *b = B + j;                                                 \
-                for (size_t r = 0; r < m; r++, b += m) {                                 \
-                    const VT b0 = *reinterpret_cast<const VT *>(b);                      \
-                    const VT b1 = *reinterpret_cast<const VT *>(b + W);                  \
-                    _Pragma("GCC unroll 4") for (int k = 0; k < 4; k++) {                \
-                        const double ar = a[k * m + r];                                  \
-                        VT p0 = ar * b0, p1 = ar * b1;                                   \
-                        __asm__("" : "+" CONS(p0), "+" CONS(p1));                        \
-                        c[k][0] = c[k][0] + p0;                                          \
-                        c[k][1] = c[k][1] + p1;                                          \
-                        __asm__("" : "+" CONS(c[k][0]), "+" CONS(c[k][1]));              \
+                VT c[ROWS][NV];                                                          \
+                _Pragma("GCC unroll 8") for (int k = 0; k < ROWS; k++) {                 \
+                    _Pragma("GCC unroll 4") for (int v = 0; v < NV; v++) {               \
+                        c[k][v] = VT{};                                                  \
+                        __asm__("" : "+" CONS(c[k][v]));                                 \
                     }                                                                    \
                 }                                                                        \
-                _Pragma("GCC unroll 4") for (int k = 0; k < 4; k++) {                    \
-                    *reinterpret_cast<VT *>(P + (i + k) * m + j) = c[k][0];              \
-                    *reinterpret_cast<VT *>(P + (i + k) * m + j + W) = c[k][1];          \
+                const double *b = sp->pack + (r0 - blo) * cols;                          \
+                for (size_t r = r0; r < r1; r++, b += cols) {                            \
+                    VT bv[NV];                                                           \
+                    _Pragma("GCC unroll 4") for (int v = 0; v < NV; v++)                 \
+                        bv[v] = *reinterpret_cast<const VT *>(b + v * W);                \
+                    _Pragma("GCC unroll 8") for (int k = 0; k < ROWS; k++) {             \
+                        const double ar = a[k * m + r];                                  \
+                        _Pragma("GCC unroll 4") for (int v = 0; v < NV; v++) {           \
+                            VT pr = ar * bv[v];                                          \
+                            __asm__("" : "+" CONS(pr));                                  \
+                            c[k][v] = c[k][v] + pr;                                      \
+                            __asm__("" : "+" CONS(c[k][v]));                             \
+                        }                                                                \
+                    }                                                                    \
                 }                                                                        \
-                poll_interrupt(g, static_cast<double>(8 * W) * static_cast<double>(m));  \
+                _Pragma("GCC unroll 8") for (int k = 0; k < ROWS; k++) {                 \
+                    _Pragma("GCC unroll 4") for (int v = 0; v < NV; v++)                 \
+                        *reinterpret_cast<VT *>(P + (i + k) * m + j + v * W) = c[k][v];  \
+                }                                                                        \
+                poll_interrupt(g, static_cast<double>(ROWS * cols) *                     \
+                                      static_cast<double>(r1 > r0 ? r1 - r0 : 1));       \
             }                                                                            \
         }                                                                                \
     }
 
 #if defined(__x86_64__)
-KS_DENSE_TILES(tiles_sse2, , v2d, 2, "x")
-KS_DENSE_TILES(tiles_avx2, __attribute__((target("avx2"))), v4d, 4, "x")
+KS_DENSE_TILES(tiles_sse2, , v2d, 2, 4, 2, "x")
+KS_DENSE_TILES(tiles_avx2, __attribute__((target("avx2"))), v4d, 4, 4, 2, "x")
+KS_DENSE_TILES(tiles_avx512, __attribute__((target("avx512f"))), v8d, 8, 12, 2, "v")
 #endif
 
 // The kernel this call uses: the widest the processor supports, unless the
 // environment variable KSDIST_KERNEL names a narrower one ("scalar", "sse2",
-// "avx2").  All of them give the same bits; the variable exists so that the
+// "avx2", "avx512").  All of them give the same bits; the variable exists so that the
 // tests and benchmarks can run each one on one machine.
 Kernel pick_kernel() {
     int best = KERNEL_SCALAR;
@@ -359,6 +443,7 @@ Kernel pick_kernel() {
     best = KERNEL_SSE2;
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx2")) best = KERNEL_AVX2;
+    if (__builtin_cpu_supports("avx512f")) best = KERNEL_AVX512;
 #endif
     const char *want = std::getenv("KSDIST_KERNEL");
     if (want && *want) {
@@ -366,24 +451,42 @@ Kernel pick_kernel() {
         if (!std::strcmp(want, "scalar")) w = KERNEL_SCALAR;
         else if (!std::strcmp(want, "sse2")) w = KERNEL_SSE2;
         else if (!std::strcmp(want, "avx2")) w = KERNEL_AVX2;
+        else if (!std::strcmp(want, "avx512")) w = KERNEL_AVX512;
         if (w < best) best = w;
     }
     return static_cast<Kernel>(best);
 }
 
-void m_multiply(const double *A, const double *B, double *P, int m_, Kernel kern, Guard *g) {
+void m_multiply(const double *A, const double *B, double *P, int m_, Kernel kern, Spans *sp,
+                Guard *g) {
     if (m_ <= 0) return;
     const size_t m = static_cast<size_t>(m_);
-    size_t m4 = 0, mw = 0;
+    size_t m4 = 0, mw = 0; // rows [0, m4) x columns [0, mw) done by tiles
 #if defined(__x86_64__)
-    if (kern == KERNEL_AVX2) {
+    if (kern != KERNEL_SCALAR) {
+        find_spans(A, B, m, sp);
+        poll_interrupt(g, 2.0 * static_cast<double>(m) * static_cast<double>(m));
+    }
+    // The widest tiles cover what they can (rows and columns in whole
+    // tiles); the narrower AVX2 tiles then the strips of rows below and of
+    // columns to the right, and the scalar loop the last few of each.
+    // Tall tiles only pay where the strips are a small part of the work.
+    if (kern == KERNEL_AVX512 && m < 96) kern = KERNEL_AVX2;
+    if (kern == KERNEL_AVX512) {
+        const size_t r12 = m - m % 12, c16 = m - m % 16;
         m4 = m - m % 4;
         mw = m - m % 8;
-        tiles_avx2(A, B, P, m, m4, mw, g);
+        tiles_avx512(A, B, P, m, 0, r12, 0, c16, sp, g);
+        tiles_avx2(A, B, P, m, r12, m4, 0, c16, sp, g);
+        tiles_avx2(A, B, P, m, 0, m4, c16, mw, sp, g);
+    } else if (kern == KERNEL_AVX2) {
+        m4 = m - m % 4;
+        mw = m - m % 8;
+        tiles_avx2(A, B, P, m, 0, m4, 0, mw, sp, g);
     } else if (kern == KERNEL_SSE2) {
         m4 = m - m % 4;
         mw = m - m % 4;
-        tiles_sse2(A, B, P, m, m4, mw, g);
+        tiles_sse2(A, B, P, m, 0, m4, 0, mw, sp, g);
     }
 #endif
     // What the tiles do not cover: the last rows below m4, and the columns
@@ -409,20 +512,29 @@ void copy_block(double *dst, const double *src, size_t mm, Guard *g) {
     }
 }
 
-void m_power(const double *A, double *V, int64_t *e, int m, int n, Kernel kern, Guard *g) {
+// One element of A B, summed in ascending r from +0 with each product
+// rounded before it is added: the bits every kernel gives that element.
+double element(const double *A, const double *B, size_t m, size_t i, size_t j) {
+    double s = rzero();
+    for (size_t r = 0; r < m; r++) s = radd(s, rmul(A[i * m + r], B[r * m + j]));
+    return s;
+}
+
+void m_power(const double *A, double *V, int64_t *e, int m, int n, Kernel kern, Spans *sp,
+             Guard *g) {
     const size_t mm = static_cast<size_t>(m) * static_cast<size_t>(m);
     if (n == 1) {
         copy_block(V, A, mm, g);
         *e = 0;
         return;
     }
-    m_power(A, V, e, m, n / 2, kern, g);
+    m_power(A, V, e, m, n / 2, kern, sp, g);
     double *B = take(g, mm);
-    m_multiply(V, V, B, m, kern, g);
+    m_multiply(V, V, B, m, kern, sp, g);
     if (n % 2 == 0)
         copy_block(V, B, mm, g);
     else
-        m_multiply(A, B, V, m, kern, g);
+        m_multiply(A, B, V, m, kern, sp, g);
     *e = 2 * *e;
     const size_t c = static_cast<size_t>(m / 2) * static_cast<size_t>(m) + static_cast<size_t>(m / 2);
     if (V[c] > 1e140) {
@@ -430,6 +542,40 @@ void m_power(const double *A, double *V, int64_t *e, int m, int n, Kernel kern, 
         *e += 140;
     }
     give_back(g, B);
+}
+
+// The centre element of A^n, scaled as m_power would leave it, in
+// V[centre]; the rest of V is left as the level below made it.  Only the
+// centre is wanted at the top, so the last squaring needs just the centre
+// column of V V (m^2 work) when n is odd, or its centre element when n is
+// even, instead of one or two full products.
+void m_power_centre(const double *A, double *V, int64_t *e, int m, int n, Kernel kern,
+                    Spans *sp, Guard *g) {
+    if (n == 1) {
+        m_power(A, V, e, m, n, kern, sp, g);
+        return;
+    }
+    const size_t ms = static_cast<size_t>(m), h = ms / 2, c = h * ms + h;
+    m_power(A, V, e, m, n / 2, kern, sp, g);
+    double centre;
+    if (n % 2 == 0) {
+        centre = element(V, V, ms, h, h);
+    } else {
+        double *col = take(g, ms); // column h of V V
+        for (size_t r = 0; r < ms; r++) {
+            col[r] = element(V, V, ms, r, h);
+            poll_interrupt(g, static_cast<double>(ms));
+        }
+        centre = rzero();
+        for (size_t r = 0; r < ms; r++) centre = radd(centre, rmul(A[h * ms + r], col[r]));
+        give_back(g, col);
+    }
+    V[c] = centre;
+    *e = 2 * *e;
+    if (V[c] > 1e140) {
+        V[c] = rmul(V[c], 1e-140);
+        *e += 140;
+    }
 }
 
 // Largest n d for which m = 2 floor(n d) + 1 has m^2 < 2^31: the matrix
@@ -480,7 +626,7 @@ KS_EXPORT SEXP pKolmogorov2x(SEXP statistic, SEXP sn) {
     const size_t mm = ms * ms;
     const Kernel kern = pick_kernel();
 
-    Guard g = {{nullptr, nullptr, nullptr}, PROTECT(R_MakeUnwindCont()), 0.0};
+    Guard g = {{nullptr, nullptr, nullptr, nullptr}, PROTECT(R_MakeUnwindCont()), 0.0};
     double *H = take(&g, mm);
     double *Q = take(&g, mm);
 
@@ -531,8 +677,16 @@ KS_EXPORT SEXP pKolmogorov2x(SEXP statistic, SEXP sn) {
         H[last + j] = v;
     }
 
+    // Spans of non-zeros for the products (four 32-bit indices per row) and
+    // room for a packed panel of 16 columns.
+    Spans sp;
+    {
+        double *block = take(&g, 18 * ms);
+        uint32_t *idx = reinterpret_cast<uint32_t *>(block + 16 * ms);
+        sp = {idx, idx + ms, idx + 2 * ms, idx + 3 * ms, block};
+    }
     int64_t eQ = 0;
-    m_power(H, Q, &eQ, m, n, kern, &g);
+    m_power_centre(H, Q, &eQ, m, n, kern, &sp, &g);
 
     // Multiply in n!/n^n one factor at a time, moving 140 decades into the
     // exponent whenever s would otherwise drift towards underflow.  The

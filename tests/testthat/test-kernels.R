@@ -19,6 +19,23 @@ test_that("one-sample results match the straightforward computation", {
   expect_identical(length(bad), 0L, info = paste("first differing case: d =", d[bad[1]], "n =", n[bad[1]]))
 })
 
+test_that("wide tiles, their strips and zero skipping give the scalar loop's bits", {
+  skip_if_valgrind()
+  # Orders from 96 up take the tallest tiles where the processor has them,
+  # with strips of narrower tiles below and to the right; every order mod 12
+  # and mod 16 appears.  Small powers keep long zero runs (banded H), large
+  # ones fill in; d = k/n gives h = 1 and exact zeros in the last row.
+  set.seed(303)
+  k <- c(48:71, sample(72:130, 8))
+  n <- ceiling(k * sample(c(1.02, 1.5, 3, 12), length(k), replace = TRUE))
+  d <- (k - ifelse(seq_along(k) %% 5 == 0, 0, runif(length(k)))) / n
+  best <- mapply(pk2x, d, as.integer(n))
+  plain <- withr::with_envvar(c(KSDIST_KERNEL = "scalar"), mapply(pk2x, d, as.integer(n)))
+  bad <- which(hex(best) != hex(plain))
+  expect_identical(length(bad), 0L, info = paste("first differing case: d =", d[bad[1]], "n =", n[bad[1]]))
+  expect_gte(min(2 * floor(n * d) + 1), 95)
+})
+
 test_that("two-sample results match the straightforward computation", {
   skip_if_valgrind()
   set.seed(202)

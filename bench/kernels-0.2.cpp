@@ -1,0 +1,927 @@
+// The package's compiled kernels exactly as they were in version 0.2.0,
+// before the wide tiles, packed panels, zero skipping and centre-only last
+// level: kept frozen so that bench/run.R can measure every later change
+// against them (and check that the bits stayed the same).  Entry points are
+// renamed with a v02_ prefix.  Not part of the package.
+//
+// ksdist: distribution functions of two-sided Kolmogorov-Smirnov statistics.
+//
+// Three entry points, called from R through .Call():
+//   pKS2(statistic, tol)            Kolmogorov's limiting distribution K(x)
+//   pKolmogorov2x(statistic, n)     exact one-sample P(D_n < d)
+//   pSmirnov2x(statistic, m, n)     exact two-sample P(D_{m,n} < d)
+//
+// Every result is meant to be reproducible bit for bit: each product,
+// quotient and sum below is rounded on its own, in the order written, and
+// the same doubles come out whatever compiler and flags built the module.
+// Three layers keep it so:
+//
+//  1. Flags that change results and announce themselves through a macro are
+//     refused at compile time (ks_float_checks.h).
+//  2. Flags that do not announce themselves (clang's -ffp-contract=fast,
+//     which also overrides every contraction pragma; clang's
+//     -freciprocal-math and -fassociative-math, which define no macro) cannot
+//     act on arithmetic they cannot see through: every product, sum and
+//     quotient goes through an empty inline-asm barrier (rmul, radd, rdiv
+//     and the vector kernels below), so the optimiser can neither fuse a
+//     multiply into the following add, nor regroup a sum, nor turn a
+//     division into a multiplication by a reciprocal.
+//  3. Whatever slips through both is caught when the package loads: R's
+//     .onLoad evaluates fixed cases of each entry point and compares their
+//     bit patterns with stored ones, and refuses to load on any difference.
+
+#include "ks_float_checks.h"
+
+// Contraction off for this file also where the compiler honours a pragma
+// (gcc does, even under -ffp-contract=fast); the barriers cover the rest.
+#if defined(__clang__)
+#pragma STDC FP_CONTRACT OFF
+#elif defined(__GNUC__)
+#pragma GCC optimize("fp-contract=off")
+#endif
+
+#include <algorithm>
+#include <cmath>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#define R_NO_REMAP
+#include <R.h>
+#include <Rinternals.h>
+
+#define KS_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Arithmetic the optimiser cannot rearrange.
+//
+// KS_OPAQUE(v) is an empty asm statement that claims to read and rewrite v in
+// a register: it emits no instruction, but the compiler must assume that v
+// changed there, so nothing computed before it can be merged with anything
+// computed after it.  A product marked so cannot be fused into the add that
+// consumes it; a partial sum marked so cannot be regrouped with the next
+// term; operands marked so in the same statement as a division hide the
+// divisor, so no reciprocal can be formed or hoisted.
+// ---------------------------------------------------------------------------
+#if defined(__x86_64__) || defined(__i386__)
+#define KS_OPAQUE(v) __asm__("" : "+x"(v))
+#define KS_OPAQUE2(a, b) __asm__("" : "+x"(a), "+x"(b))
+#elif defined(__aarch64__)
+#define KS_OPAQUE(v) __asm__("" : "+w"(v))
+#define KS_OPAQUE2(a, b) __asm__("" : "+w"(a), "+w"(b))
+#else
+#define KS_OPAQUE(v) __asm__("" : "+m"(v))
+#define KS_OPAQUE2(a, b) __asm__("" : "+m"(a), "+m"(b))
+#endif
+
+// v itself, hidden from the optimiser.
+inline double hidden(double v) {
+    KS_OPAQUE(v);
+    return v;
+}
+inline double rmul(double a, double b) { return hidden(a * b); }
+inline double radd(double a, double b) { return hidden(a + b); }
+inline double rsub(double a, double b) { return hidden(a - b); }
+inline double rdiv(double a, double b) {
+    KS_OPAQUE2(a, b);
+    return hidden(a / b);
+}
+// The library functions, with arguments and result hidden the same way:
+// with -fapprox-func or -funsafe-math-optimizations clang would otherwise
+// turn pow(x, (double)i) into repeated multiplication and pow(10, e) into
+// exp10(e), which round differently.
+inline double rpow(double x, double y) {
+    KS_OPAQUE2(x, y);
+    return hidden(std::pow(x, y));
+}
+inline double rexp(double x) { return hidden(std::exp(hidden(x))); }
+inline double rlog(double x) { return hidden(std::log(hidden(x))); }
+inline double rsqrt(double x) { return hidden(std::sqrt(hidden(x))); }
+
+// A zero the optimiser cannot see, to start sums: 0 + x is then really
+// computed (it turns -0 into +0, which -fno-signed-zeros would skip).
+inline double rzero() { return hidden(0.0); }
+
+// Truncate toward zero to a 32-bit integer.  Values outside the int range
+// (and NaN) map to INT_MIN, the "integer indefinite" that the hardware
+// conversion produces; doing it explicitly keeps the conversion defined.
+inline int trunc_to_int(double x) {
+    if (x > -2147483649.0 && x < 2147483648.0) return static_cast<int>(x);
+    return INT_MIN;
+}
+
+// A double vector for pKS2 to overwrite: a copy of a double vector, or a
+// fresh coercion of an integer or logical one (NA becomes NA_real_).  Other
+// types are refused with R's own wording instead of being misread.
+SEXP double_copy(SEXP x) {
+    switch (TYPEOF(x)) {
+    case REALSXP:
+        return Rf_duplicate(x);
+    case INTSXP:
+    case LGLSXP:
+        return Rf_coerceVector(x, REALSXP);
+    case NILSXP:
+        return Rf_allocVector(REALSXP, 0);
+    default:
+        Rf_error("cannot coerce type '%s' to vector of type 'double'",
+                 Rf_type2char(TYPEOF(x)));
+    }
+    return R_NilValue; // not reached
+}
+
+// The blocks one exact computation has taken from R's checked allocator.
+// Every call into R that may jump out of the module instead of returning
+// (an allocation that fails, a pending interrupt, a time limit) goes through
+// R_UnwindProtect with release_blocks as its clean-up, so the blocks are
+// freed before R carries on with the jump: nothing leaks, and the user sees
+// R's own error or interrupt.
+struct Guard {
+    double *blk[3];
+    SEXP cont;     // R's continuation token, protected by the caller
+    double work;   // operations since the last interrupt check
+};
+
+void release_blocks(void *data, Rboolean jump) {
+    if (!jump) return;
+    Guard *g = static_cast<Guard *>(data);
+    for (double *&p : g->blk) {
+        if (p) R_chk_free(p);
+        p = nullptr;
+    }
+}
+
+SEXP interrupt_body(void *) {
+    R_CheckUserInterrupt();
+    return R_NilValue;
+}
+
+// Lets R act on a pending interrupt or time limit once enough work has
+// been done since the last look (about a millisecond's worth), so that small
+// computations pay nothing for it.  Work is counted in doubles: a count of
+// cells or multiply-adds can pass 2^31 within one step.
+inline void poll_interrupt(Guard *g, double work) {
+    g->work += work;
+    if (g->work < 0x1p24) return;
+    g->work = 0;
+    R_UnwindProtect(interrupt_body, nullptr, release_blocks, g, g->cont);
+}
+
+struct TakeRequest {
+    size_t count;
+    double *block;
+};
+
+SEXP take_body(void *data) {
+    TakeRequest *r = static_cast<TakeRequest *>(data);
+    r->block = static_cast<double *>(R_chk_calloc(r->count, sizeof(double)));
+    return R_NilValue;
+}
+
+// A zero-filled block of count doubles, recorded in the guard.
+double *take(Guard *g, size_t count) {
+    TakeRequest r = {count, nullptr};
+    R_UnwindProtect(take_body, &r, release_blocks, g, g->cont);
+    for (double *&p : g->blk) {
+        if (!p) {
+            p = r.block;
+            break;
+        }
+    }
+    return r.block;
+}
+
+void give_back(Guard *g, double *block) {
+    for (double *&p : g->blk)
+        if (p == block) p = nullptr;
+    R_chk_free(block);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Kolmogorov's limiting distribution
+//
+//   K(x) = 1 - 2 sum_{k>=1} (-1)^(k-1) exp(-2 k^2 x^2)                (x >= 1)
+//        = sqrt(2 pi)/x sum_{k odd} exp(-k^2 pi^2 / (8 x^2))          (x <  1)
+//
+// The alternating series converges fast for large x; the theta-transformed
+// series for small x.  For x < 1 the number of terms depends on tol only.
+// ---------------------------------------------------------------------------
+KS_EXPORT SEXP v02_pKS2(SEXP statistic, SEXP stol) {
+    // Reject non-vectors before asking for a length.
+    switch (TYPEOF(statistic)) {
+    case REALSXP: case INTSXP: case LGLSXP: case NILSXP: break;
+    default:
+        Rf_error("cannot coerce type '%s' to vector of type 'double'",
+                 Rf_type2char(TYPEOF(statistic)));
+    }
+    const R_xlen_t len = (TYPEOF(statistic) == NILSXP) ? 0 : XLENGTH(statistic);
+    const double tol = Rf_asReal(stol);
+    SEXP ans = PROTECT(double_copy(statistic));
+    double *p = REAL(ans);
+
+    // A missing tolerance leaves every value missing: NA gives NA, NaN NaN.
+    if (std::isnan(tol)) {
+        for (R_xlen_t i = 0; i < len; i++) p[i] = tol;
+        UNPROTECT(1);
+        return ans;
+    }
+
+    // Term bound for the small-x series.  Infinite or NaN roots (tol <= 0,
+    // tol > e^2) give INT_MIN, so that series sums nothing.
+    const int kmax = trunc_to_int(rsqrt(rsub(2.0, rlog(tol))));
+
+    for (R_xlen_t i = 0; i < len; i++) {
+        // Very long vectors stay interruptible; ans is protected meanwhile.
+        if ((i & 0xffff) == 0xffff) R_CheckUserInterrupt();
+        const double x = p[i];
+        if (x < 1.0) {
+            const double z = rdiv(-1.2337005501361697, rmul(x, x)); // -pi^2/8 / x^2
+            const double w = rlog(x);
+            double s = rzero();
+            for (int k = 1; k < kmax; k += 2)
+                s = radd(s, rexp(rsub(rmul(static_cast<double>(k * k), z), w)));
+            p[i] = rdiv(s, 0.3989422804014327); // divided by 1/sqrt(2 pi)
+        } else if (!(tol < 1.0)) {
+            p[i] = 1.0;
+        } else {
+            const double z = rmul(rmul(-2.0, x), x);
+            double sum = 1.0, previous;
+            double sign = -1.0, k = 1.0;
+            do {
+                previous = sum;
+                sum = radd(previous, rmul(rmul(2.0, sign), rexp(rmul(rmul(z, k), k))));
+                sign = -sign;
+                k = k + 1.0;
+                // Stop once the step is within tol, and in any case once a
+                // term no longer moves the partial sum: with tol < 0 the
+                // first test alone would never end.  For tol >= 0 the second
+                // test is implied by the first, so results are unchanged.
+            } while (std::fabs(rsub(previous, sum)) > tol && previous != sum);
+            p[i] = sum;
+        }
+    }
+    UNPROTECT(1);
+    return ans;
+}
+
+// ---------------------------------------------------------------------------
+// Exact one-sample distribution.
+//
+// With n d = k - h (k a positive integer, 0 < h <= 1), P(D_n < d) equals
+// n!/n^n times the centre element of H^n, where H is the m x m matrix,
+// m = 2k - 1, built below.  H^n grows like n^n/n!, far beyond the double
+// range, so the power is carried as a scaled matrix V * 10^e, moving whole
+// blocks of 140 decades between V and e.  The exponents are 64-bit so that
+// no sample size can overflow them; a 32-bit exponent gives the same bits
+// wherever it does not overflow.
+// ---------------------------------------------------------------------------
+namespace {
+
+// P = A B for m x m row-major matrices; P distinct from A and B.  Every
+// element is summed in ascending r from an initial 0, each product rounded
+// before it is added: P[i][j] = (((0 + a_i0 b_0j) + a_i1 b_1j) + ...).
+//
+// Only the order of the work differs from the textbook i-j-r loop.  P is
+// computed in tiles of 4 rows by 2 vectors of columns, held in registers
+// while r runs from 0 to m-1, so each B row segment loaded serves four rows
+// and each A element every column of the tile, and the columns go through
+// the vector unit side by side.  Lanes never mix: every element keeps its
+// own sum in its own order, so the bits are those of the scalar loop.  A
+// copy of the tiles for each instruction set (128-bit SSE2, which every
+// x86-64 has, and 256-bit AVX2) is generated below; the best one the
+// processor supports is chosen at run time.
+typedef double v2d __attribute__((vector_size(16), aligned(8), may_alias));
+typedef double v4d __attribute__((vector_size(32), aligned(8), may_alias));
+
+enum Kernel { KERNEL_SCALAR = 0, KERNEL_SSE2 = 1, KERNEL_AVX2 = 2 };
+
+// Rows [i0, i1) and columns [j0, j1) of P, in i-r-j order.
+void m_multiply_edge(const double *A, const double *B, double *P, size_t m,
+                     size_t i0, size_t i1, size_t j0, size_t j1) {
+    for (size_t i = i0; i < i1; i++) {
+        double *p = P + i * m;
+        for (size_t j = j0; j < j1; j++) p[j] = rzero();
+        for (size_t r = 0; r < m; r++) {
+            const double a = A[i * m + r];
+            const double *b = B + r * m;
+            for (size_t j = j0; j < j1; j++) p[j] = radd(p[j], rmul(a, b[j]));
+        }
+    }
+}
+
+// Tiles of 4 rows by 2 vectors of type VT (W doubles each), for the rows
+// below m4 and the columns below mw; the caller does the edges.  CONS is
+// the asm constraint that holds a VT in a register.
+#define KS_DENSE_TILES(NAME, ATTR, VT, W, CONS)                                           \
+    ATTR void NAME(const double *A, const double *B, double *P, size_t m, size_t m4,     \
+                   size_t mw, Guard *g) {                                                \
+        for (size_t j = 0; j < mw; j += 2 * W) {                                         \
+            for (size_t i = 0; i < m4; i += 4) {                                         \
+                const double *a = A + i * m;                                             \
+                VT c[4][2];                                                              \
+                _Pragma("GCC unroll 4") for (int k = 0; k < 4; k++) {                    \
+                    c[k][0] = VT{};                                                      \
+                    __asm__("" : "+" CONS(c[k][0]));                                     \
+                    c[k][1] = c[k][0];                                                   \
+                }                                                                        \
+                const double *b = B + j;                                                 \
+                for (size_t r = 0; r < m; r++, b += m) {                                 \
+                    const VT b0 = *reinterpret_cast<const VT *>(b);                      \
+                    const VT b1 = *reinterpret_cast<const VT *>(b + W);                  \
+                    _Pragma("GCC unroll 4") for (int k = 0; k < 4; k++) {                \
+                        const double ar = a[k * m + r];                                  \
+                        VT p0 = ar * b0, p1 = ar * b1;                                   \
+                        __asm__("" : "+" CONS(p0), "+" CONS(p1));                        \
+                        c[k][0] = c[k][0] + p0;                                          \
+                        c[k][1] = c[k][1] + p1;                                          \
+                        __asm__("" : "+" CONS(c[k][0]), "+" CONS(c[k][1]));              \
+                    }                                                                    \
+                }                                                                        \
+                _Pragma("GCC unroll 4") for (int k = 0; k < 4; k++) {                    \
+                    *reinterpret_cast<VT *>(P + (i + k) * m + j) = c[k][0];              \
+                    *reinterpret_cast<VT *>(P + (i + k) * m + j + W) = c[k][1];          \
+                }                                                                        \
+                poll_interrupt(g, static_cast<double>(8 * W) * static_cast<double>(m));  \
+            }                                                                            \
+        }                                                                                \
+    }
+
+#if defined(__x86_64__)
+KS_DENSE_TILES(tiles_sse2, , v2d, 2, "x")
+KS_DENSE_TILES(tiles_avx2, __attribute__((target("avx2"))), v4d, 4, "x")
+#endif
+
+// The kernel this call uses: the widest the processor supports, unless the
+// environment variable KSDIST_KERNEL names a narrower one ("scalar", "sse2",
+// "avx2").  All of them give the same bits; the variable exists so that the
+// tests and benchmarks can run each one on one machine.
+Kernel pick_kernel() {
+    int best = KERNEL_SCALAR;
+#if defined(__x86_64__)
+    best = KERNEL_SSE2;
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) best = KERNEL_AVX2;
+#endif
+    const char *want = std::getenv("KSDIST_KERNEL");
+    if (want && *want) {
+        int w = best;
+        if (!std::strcmp(want, "scalar")) w = KERNEL_SCALAR;
+        else if (!std::strcmp(want, "sse2")) w = KERNEL_SSE2;
+        else if (!std::strcmp(want, "avx2")) w = KERNEL_AVX2;
+        if (w < best) best = w;
+    }
+    return static_cast<Kernel>(best);
+}
+
+void m_multiply(const double *A, const double *B, double *P, int m_, Kernel kern, Guard *g) {
+    if (m_ <= 0) return;
+    const size_t m = static_cast<size_t>(m_);
+    size_t m4 = 0, mw = 0;
+#if defined(__x86_64__)
+    if (kern == KERNEL_AVX2) {
+        m4 = m - m % 4;
+        mw = m - m % 8;
+        tiles_avx2(A, B, P, m, m4, mw, g);
+    } else if (kern == KERNEL_SSE2) {
+        m4 = m - m % 4;
+        mw = m - m % 4;
+        tiles_sse2(A, B, P, m, m4, mw, g);
+    }
+#endif
+    // What the tiles do not cover: the last rows below m4, and the columns
+    // from mw on in every row.
+    m_multiply_edge(A, B, P, m, m4, m, 0, mw);
+    m_multiply_edge(A, B, P, m, 0, m, mw, m);
+    if (kern == KERNEL_SCALAR) poll_interrupt(g, static_cast<double>(m) * static_cast<double>(m) * m);
+}
+
+// V 10^e = A^n, n >= 1, by binary exponentiation on the way back up from
+// the base level.  Each level takes its scratch block only after the level
+// below has released its own, so at most three m x m blocks (A, V and one
+// scratch) are alive at once.  After each level, if the centre element has
+// passed 1e140, the whole of V is scaled down by 1e-140 together.
+// dst = src, mm doubles, a megabyte at a time with an interrupt check in
+// between: a copy of 2^31 doubles takes seconds the first time its pages
+// are touched.
+void copy_block(double *dst, const double *src, size_t mm, Guard *g) {
+    for (size_t i = 0; i < mm; i += size_t(1) << 17) {
+        const size_t len = std::min(mm - i, size_t(1) << 17);
+        std::memcpy(dst + i, src + i, len * sizeof(double));
+        poll_interrupt(g, static_cast<double>(len));
+    }
+}
+
+void m_power(const double *A, double *V, int64_t *e, int m, int n, Kernel kern, Guard *g) {
+    const size_t mm = static_cast<size_t>(m) * static_cast<size_t>(m);
+    if (n == 1) {
+        copy_block(V, A, mm, g);
+        *e = 0;
+        return;
+    }
+    m_power(A, V, e, m, n / 2, kern, g);
+    double *B = take(g, mm);
+    m_multiply(V, V, B, m, kern, g);
+    if (n % 2 == 0)
+        copy_block(V, B, mm, g);
+    else
+        m_multiply(A, B, V, m, kern, g);
+    *e = 2 * *e;
+    const size_t c = static_cast<size_t>(m / 2) * static_cast<size_t>(m) + static_cast<size_t>(m / 2);
+    if (V[c] > 1e140) {
+        for (size_t i = 0; i < mm; i++) V[i] = rmul(V[i], 1e-140);
+        *e += 140;
+    }
+    give_back(g, B);
+}
+
+// Largest n d for which m = 2 floor(n d) + 1 has m^2 < 2^31: the matrix
+// order and its element count stay in the 32-bit range.
+constexpr double max_nd = 23170.0;
+
+// True when n!/n^n times s 10^e is certain to end below 1e-420, so that the
+// final p = 10^eQ s of the factorial loop is exactly +0 whatever the loop
+// does on the way; s must be a positive finite double of at least 1e-140.
+//
+// The loop keeps s >= 1e-140 once it is (a step divides by at most n, and a
+// value that falls below 1e-140 is multiplied by 1e140), and s 10^eQ tracks
+// s0 10^e0 n!/n^n to within 3n roundings, a relative 1e-6 even at n = 2^31.
+// So at the end 10^eQ <= 1e140 s0 10^e0 n!/n^n (1 + 1e-6), and by Stirling's
+// bound n!/n^n <= sqrt(2 pi n) e^(1/(12 n) - n).  When that is below 1e-470,
+// eQ (a multiple of 140) is at most -560, pow(10, eQ) is exactly 0 and so is
+// p.  A margin of 50 decades covers the rounding of this estimate.
+bool factorial_loop_gives_zero(double s0, int64_t e0, int n) {
+    if (!(s0 >= 1e-140 && s0 < HUGE_VAL)) return false;
+    const double nd = static_cast<double>(n);
+    const double bound = std::log10(s0) + static_cast<double>(e0) +
+                         0.5 * std::log10(6.283185307179586 * nd) + 0.04 -
+                         nd * 0.4342944819032518;
+    return bound < -610.0;
+}
+
+} // namespace
+
+KS_EXPORT SEXP v02_pKolmogorov2x(SEXP statistic, SEXP sn) {
+    const int n = Rf_asInteger(sn);
+    const double d = Rf_asReal(statistic);
+
+    // Arguments outside the computation's domain are answered here, before
+    // anything is allocated: a size below 1 would never end the power, a
+    // NaN has no probability, and for |n d| out of range the matrix cannot
+    // be formed.  P(D_n < d) is exactly 0 for d <= 0 and 1 for d >= 1.
+    if (n == NA_INTEGER) return Rf_ScalarReal(NA_REAL);
+    if (n < 1) return Rf_ScalarReal(R_NaN);
+    if (std::isnan(d)) return Rf_ScalarReal(d);
+    const double t = rmul(d, static_cast<double>(n));
+    if (t <= -1.0) return Rf_ScalarReal(0.0);
+    if (!(t < max_nd)) return Rf_ScalarReal(d >= 1.0 ? 1.0 : R_NaN);
+
+    const int k = static_cast<int>(t) + 1;
+    const int m = 2 * k - 1;
+    const double h = rsub(static_cast<double>(k), t);
+    const size_t ms = static_cast<size_t>(m);
+    const size_t mm = ms * ms;
+    const Kernel kern = pick_kernel();
+
+    Guard g = {{nullptr, nullptr, nullptr}, PROTECT(R_MakeUnwindCont()), 0.0};
+    double *H = take(&g, mm);
+    double *Q = take(&g, mm);
+
+    // H starts as ones on and below the diagonal and on the first
+    // superdiagonal.  Strictly inside (rows 1..m-2, columns 1..i) element
+    // (i, j) is then divided by 1, 2, ..., i - j + 1 in turn, so its value
+    // depends on i - j alone: f[r] = ((1/1)/2).../r is computed once per
+    // diagonal (in Q, which is not needed yet), with the very same
+    // roundings.  f[r] is exactly 0 from r of about 178 on, and H came
+    // zeroed: only the band below the diagonal is written, O(m) work per row.
+    size_t band = ms; // f[r] == 0 for r >= band
+    if (m > 2) {
+        double *f = Q;
+        f[0] = 1.0;
+        for (size_t r = 1; r < ms - 1; r++) {
+            f[r] = rdiv(f[r - 1], static_cast<double>(r));
+            if (f[r] == 0.0 && band == ms) band = r;
+        }
+        for (size_t i = 1; i < ms - 1; i++) {
+            const size_t j0 = (i + 1 > band) ? i + 1 - band + 1 : 1;
+            for (size_t j = j0; j <= i; j++) H[i * ms + j] = f[i - j + 1];
+            poll_interrupt(&g, static_cast<double>(i - j0 + 1));
+        }
+    }
+    for (size_t i = 0; i + 1 < ms; i++) H[i * ms + i + 1] = 1.0;
+    const size_t last = (ms - 1) * ms;
+    for (size_t i = 0; i < ms; i++) H[i * ms] = 1.0;
+    for (size_t j = 0; j < ms; j++) H[last + j] = 1.0;
+    // First column and last row lose the powers of h; the corner loses h^m
+    // twice and gets (2h - 1)^m back when 2h > 1.
+    for (size_t i = 0; i < ms; i++) {
+        H[i * ms] = rsub(H[i * ms], rpow(h, static_cast<double>(i + 1)));
+        H[last + i] = rsub(H[last + i], rpow(h, static_cast<double>(ms - i)));
+    }
+    if (rsub(radd(h, h), 1.0) > 0.0)
+        H[last] = radd(rpow(rsub(rmul(2.0, h), 1.0), static_cast<double>(m)), H[last]);
+    // The first column and the last row start from their own values and get
+    // their divisions one by one; a value that has reached 0 stays 0 (of
+    // its sign), so the chain stops there.
+    for (size_t i = 0; i < ms; i++) {
+        double v = H[i * ms];
+        for (size_t r = 1; r <= i + 1 && v != 0.0; r++) v = rdiv(v, static_cast<double>(r));
+        H[i * ms] = v;
+    }
+    for (size_t j = 1; j < ms; j++) {
+        double v = H[last + j];
+        for (size_t r = 1; r <= ms - j && v != 0.0; r++) v = rdiv(v, static_cast<double>(r));
+        H[last + j] = v;
+    }
+
+    int64_t eQ = 0;
+    m_power(H, Q, &eQ, m, n, kern, &g);
+
+    // Multiply in n!/n^n one factor at a time, moving 140 decades into the
+    // exponent whenever s would otherwise drift towards underflow.  The
+    // index is 64-bit: with n = INT_MAX a 32-bit i <= n would never end.
+    //
+    // Up to 2^31 steps of a division chain take about 20 s, while the
+    // matrix for such n is often tiny, so the loop ends as soon as its
+    // outcome is known.  Some values of s are fixed points of a step: +-0
+    // and -inf stay as they are and move 140 decades each time, NaN and +inf
+    // stay as they are and move nothing (a power whose elements overflowed
+    // ends here).  And a positive s whose product with n!/n^n must end below
+    // 1e-420 gives exactly +0 (see factorial_loop_gives_zero).
+    double s = Q[static_cast<size_t>(k - 1) * ms + static_cast<size_t>(k - 1)];
+    const double nd = static_cast<double>(n);
+    double p;
+    if (factorial_loop_gives_zero(s, eQ, n)) {
+        p = 0.0;
+    } else {
+        for (int64_t i = 1; i <= n; i++) {
+            if (s == 0.0 || !std::isfinite(s)) {
+                if (!(s > 0.0) && !std::isnan(s)) eQ -= 140 * (static_cast<int64_t>(n) - i + 1);
+                break;
+            }
+            s = rdiv(rmul(s, static_cast<double>(i)), nd);
+            if (s < 1e-140) {
+                s = rmul(s, 1e140);
+                eQ -= 140;
+            }
+            if ((i & 0x3fffff) == 0) poll_interrupt(&g, 0x1p24);
+        }
+        p = rmul(rpow(10.0, static_cast<double>(eQ)), s);
+    }
+
+    give_back(&g, H);
+    give_back(&g, Q);
+    UNPROTECT(1);
+    return Rf_ScalarReal(p);
+}
+
+// ---------------------------------------------------------------------------
+// Exact two-sample distribution.
+//
+// P(D_{m,n} < d) is the share of the C(m+n, m) monotone lattice paths from
+// (0, 0) to (m, n) that stay inside |i/m - j/n| <= q.  The statistic takes
+// only multiples of 1/(m n), so q sits half a step above the largest one
+// below d (a d m n within 1e-7 above an integer counts as that integer,
+// absorbing the rounding in d).  Counts are held divided by C(i+n, i) row by
+// row: u[j] = #paths to (i, j) / C(i+n, i), so
+//     u[j] <- u[j] * i/(i+n) + u[j-1]
+// and every stored value lies in [0, 1].
+//
+// That normalisation is relative to the far end of the row, (i, n), so a
+// cell near the diagonal of a large table holds C(i+j, i)/C(i+n, i): about
+// 1e-334 for m = n = 3000 at the centre, beyond the double range.  Such
+// cells underflow and the result collapses (to 0 for m = n = 3000 even at
+// d = 1.5).  When any value comes near the bottom of the range the rows are
+// computed again with a private binary exponent per cell: the same roundings
+// as long as nothing underflows, so the bits of every result that never came
+// near underflow are unchanged, and the correct probability otherwise.
+// ---------------------------------------------------------------------------
+namespace {
+
+// Values below this are close enough to underflow that the next row's
+// products (by w >= 1/(n+1) > 2^-31) might leave the normal range.
+constexpr double smirnov_tiny = 0x1p-990;
+
+// The band of one row.  A cell (i, j) is inside when |i/m - j/n| <= q as
+// computed, with "> q" meaning outside, so a point on the threshold and a
+// NaN comparison are inside.  Because i/m - j/n is computed with monotone
+// roundings, the inside cells of a row form one run [lo, hi], and both ends
+// move only rightwards from one row to the next: each row's run is found by
+// advancing the previous one, with the very same test on the very same
+// doubles as a scan over every column would make.
+struct Band {
+    int lo, hi;   // current run; lo > hi when a row has none
+};
+
+inline bool outside(double x, int j, double nd, double q) {
+    return std::fabs(rsub(x, rdiv(static_cast<double>(j), nd))) > q;
+}
+
+// Moves the band to row x; returns false when the row has no inside cell.
+inline bool band_advance(Band *b, double x, int n, double nd, double q) {
+    int lo = b->lo;
+    // Cells left of the band are those with x - j/n > q.
+    while (lo <= n && rsub(x, rdiv(static_cast<double>(lo), nd)) > q) lo++;
+    if (lo > n || outside(x, lo, nd, q)) return false;
+    int hi = b->hi < lo ? lo : b->hi;
+    while (hi < n && !outside(x, hi + 1, nd, q)) hi++;
+    b->lo = lo;
+    b->hi = hi;
+    return true;
+}
+
+// Lets R act on a pending interrupt or time limit every few million cells;
+// the sweeps below also call it every 2^16 or 2^18 columns, so that a wide
+// band (up to 2^31 columns) does not delay it by seconds.  The work vectors
+// come from R's transient allocator, which R reclaims itself when it jumps,
+// so the check may jump straight out.  Cells are counted in doubles: one
+// four-row sweep of a wide band passes 2^31.
+inline void poll_rows(double *work, double cells) {
+    *work += cells;
+    if (*work < 0x1p22) return;
+    *work = 0.0;
+    R_CheckUserInterrupt();
+}
+
+// The number of cells from lo to hi, as a double.
+inline double span_cells(int lo, int hi) {
+    return static_cast<double>(hi) - static_cast<double>(lo) + 1.0;
+}
+
+// Bands and weights of rows i .. i+3 for the four-row sweeps; false when
+// one of them has no inside cell.
+inline bool band_block(Band *b, Band rb[4], double w[4], int i, int n, double md, double nd,
+                       double q) {
+    for (int k = 0; k < 4; k++) {
+        const double x = rdiv(static_cast<double>(i + k), md);
+        w[k] = rdiv(static_cast<double>(i + k), static_cast<double>(i + k + n));
+        if (!band_advance(b, x, n, nd, q)) return false;
+        rb[k] = *b;
+    }
+    return true;
+}
+
+// Row 0 of both passes: ones on the leading run {j : j/n <= q}, zeros after.
+inline int smirnov_row0(double *u, int n, double nd, double q) {
+    // j/n is rounded monotonically, so "j/n > q" holds from some j on: the
+    // last j where it does not is found by bisection, with the same test.
+    int hi = -1, top = n + 1; // the answer lies in [hi, top)
+    while (top - hi > 1) {
+        const int mid = hi + (top - hi) / 2;
+        if (rdiv(static_cast<double>(mid), nd) > q) top = mid;
+        else hi = mid;
+    }
+    // A row can hold 2^31 cells: filling it takes long enough to poll.
+    for (int j0 = 0; j0 <= n; j0 += 1 << 20) {
+        const int j1 = static_cast<int>(std::min<int64_t>(n, static_cast<int64_t>(j0) + (1 << 20) - 1));
+        for (int j = j0; j <= j1; j++) u[j] = j <= hi ? 1.0 : 0.0;
+        R_CheckUserInterrupt();
+    }
+    return hi;
+}
+
+// The plain rows, over the band only: cells outside it are 0 in every row,
+// so only the cells the band has just left need writing.  Returns 1 when
+// some value fell below smirnov_tiny (the caller then starts again with
+// per-cell exponents) and 0 otherwise; *result receives u[n].
+int smirnov_rows(double *u, int m, int n, double q, double *result) {
+    const double md = static_cast<double>(m);
+    const double nd = static_cast<double>(n);
+    double work = 0.0;
+    Band b = {0, smirnov_row0(u, n, nd, q)};
+    if (b.hi < 0) {
+        *result = u[n];
+        return 0;
+    }
+    int i = 1;
+    // Four rows at a time, swept column by column.  Each cell still gets
+    // exactly its own two operations, u[j] * w + u[j-1], with the value
+    // above it from the previous row and the value to its left from its own
+    // row: only the order in which cells of different rows are visited
+    // changes.  The four additions of one column depend on each other only
+    // through the products, so the four serial chains overlap instead of
+    // each row waiting out the latency of every addition.  A cell outside
+    // its row's band is 0; so is the missing left neighbour of column 0
+    // (adding +0 to a non-negative product changes nothing).
+    for (; i + 3 <= m; i += 4) {
+        Band rb[4];
+        double w[4];
+        const int old_lo = b.lo;
+        if (!band_block(&b, rb, w, i, n, md, nd, q)) {
+            // No path crosses one of these rows: every count from it on is 0.
+            *result = 0.0;
+            return 0;
+        }
+        for (int j = old_lo; j < rb[0].lo; j++) u[j] = 0.0;
+        const unsigned span0 = static_cast<unsigned>(rb[0].hi - rb[0].lo);
+        const unsigned span1 = static_cast<unsigned>(rb[1].hi - rb[1].lo);
+        const unsigned span2 = static_cast<unsigned>(rb[2].hi - rb[2].lo);
+        const unsigned span3 = static_cast<unsigned>(rb[3].hi - rb[3].lo);
+        double c0 = rzero(), c1 = c0, c2 = c0, c3 = c0;
+        bool tiny = false;
+        for (int j = rb[0].lo; j <= rb[3].hi; j++) {
+            if ((j & 0x3ffff) == 0) poll_rows(&work, 4.0 * 0x40000);
+            double v = radd(rmul(u[j], w[0]), c0);
+            c0 = static_cast<unsigned>(j - rb[0].lo) <= span0 ? v : 0.0;
+            v = radd(rmul(c0, w[1]), c1);
+            c1 = static_cast<unsigned>(j - rb[1].lo) <= span1 ? v : 0.0;
+            v = radd(rmul(c1, w[2]), c2);
+            c2 = static_cast<unsigned>(j - rb[2].lo) <= span2 ? v : 0.0;
+            v = radd(rmul(c2, w[3]), c3);
+            c3 = static_cast<unsigned>(j - rb[3].lo) <= span3 ? v : 0.0;
+            u[j] = c3;
+            tiny |= ((c0 > 0.0) & (c0 < smirnov_tiny)) | ((c1 > 0.0) & (c1 < smirnov_tiny)) |
+                    ((c2 > 0.0) & (c2 < smirnov_tiny)) | ((c3 > 0.0) & (c3 < smirnov_tiny));
+        }
+        if (tiny) return 1;
+        poll_rows(&work, 4.0 * span_cells(rb[0].lo, rb[3].hi));
+    }
+    for (; i <= m; i++) {
+        const double w = rdiv(static_cast<double>(i), static_cast<double>(i + n));
+        const double x = rdiv(static_cast<double>(i), md);
+        const int old_lo = b.lo;
+        if (!band_advance(&b, x, n, nd, q)) {
+            *result = 0.0;
+            return 0;
+        }
+        for (int j = old_lo; j < b.lo; j++) u[j] = 0.0;
+        int j = b.lo;
+        bool tiny = false;
+        if (j == 0) {
+            u[0] = rmul(u[0], w);
+            tiny = u[0] > 0.0 && u[0] < smirnov_tiny;
+            j = 1;
+        }
+        double prev = u[j - 1];
+        for (; j <= b.hi; j++) {
+            if ((j & 0x3ffff) == 0) poll_rows(&work, 0x40000);
+            prev = radd(rmul(u[j], w), prev);
+            u[j] = prev;
+            tiny |= (prev > 0.0) & (prev < smirnov_tiny);
+        }
+        if (tiny) return 1;
+        poll_rows(&work, span_cells(b.lo, b.hi));
+    }
+    *result = u[n];
+    return 0;
+}
+
+// Exact scaling by 2^k for -1022 <= k <= 1023, through the exponent bits.
+inline double pow2(int k) {
+    const uint64_t bits = static_cast<uint64_t>(k + 1023) << 52;
+    double r;
+    std::memcpy(&r, &bits, sizeof r);
+    return r;
+}
+
+// Splits a positive normal double into a mantissa in [0.5, 1) and an
+// exponent, as frexp does.
+inline double split(double s, int64_t *e) {
+    uint64_t bits;
+    std::memcpy(&bits, &s, sizeof bits);
+    *e = static_cast<int64_t>((bits >> 52) & 0x7ff) - 1022;
+    bits = (bits & ~(uint64_t(0x7ff) << 52)) | (uint64_t(1022) << 52);
+    double r;
+    std::memcpy(&r, &bits, sizeof r);
+    return r;
+}
+
+// a * 2^ea + b * 2^eb, with a = (mantissa times w) in [2^-32, 1) and b a
+// mantissa in [0.5, 1), or either 0; the result is renormalised.  Aligned
+// to the larger exponent the smaller term is scaled exactly while it stays
+// normal; once it would not, it lies below 2^-990 times the larger term,
+// far below half an ulp, and the rounded sum is the larger term either way.
+// So the sum rounds exactly as the plain sum of the two values would.
+inline void wide_sum(double a, int64_t ea, double b, int64_t eb, double *r, int64_t *er) {
+    double s;
+    int64_t e;
+    if (a == 0.0) {
+        *r = b;
+        *er = eb;
+        return;
+    }
+    if (b == 0.0) {
+        s = a;
+        e = ea;
+    } else if (ea >= eb) {
+        const int64_t k = eb - ea;
+        s = radd(a, k >= -1000 ? rmul(b, pow2(static_cast<int>(k))) : 0.0);
+        e = ea;
+    } else {
+        const int64_t k = ea - eb;
+        s = radd(k >= -1000 ? rmul(a, pow2(static_cast<int>(k))) : 0.0, b);
+        e = eb;
+    }
+    int64_t k;
+    *r = split(s, &k);
+    *er = e + k;
+}
+
+// The same rows with value u[j] * 2^ex[j] per cell, over the band only.
+double smirnov_rows_wide(double *u, int64_t *ex, int m, int n, double q) {
+    const double md = static_cast<double>(m);
+    const double nd = static_cast<double>(n);
+    double work = 0.0;
+    Band b = {0, smirnov_row0(u, n, nd, q)};
+    // Row 0 holds ones, 0.5 * 2^1, and zeros.
+    for (int j = 0; j <= n; j++) {
+        ex[j] = u[j] == 0.0 ? 0 : 1;
+        u[j] = rmul(u[j], 0.5);
+        if ((j & 0xfffff) == 0xfffff) R_CheckUserInterrupt();
+    }
+    if (b.hi < 0) return 0.0;
+    int i = 1;
+    // Four rows at a time, column by column, as in the plain rows.
+    for (; i + 3 <= m; i += 4) {
+        Band rb[4];
+        double w[4];
+        const int old_lo = b.lo;
+        if (!band_block(&b, rb, w, i, n, md, nd, q)) return 0.0;
+        for (int j = old_lo; j < rb[0].lo; j++) {
+            u[j] = 0.0;
+            ex[j] = 0;
+        }
+        double cm[4] = {0.0, 0.0, 0.0, 0.0};
+        int64_t ce[4] = {0, 0, 0, 0};
+        for (int j = rb[0].lo; j <= rb[3].hi; j++) {
+            if ((j & 0xffff) == 0) poll_rows(&work, 16.0 * 0x10000);
+            double am = u[j];
+            int64_t ae = ex[j];
+            for (int k = 0; k < 4; k++) {
+                double rm;
+                int64_t re;
+                wide_sum(rmul(am, w[k]), ae, cm[k], ce[k], &rm, &re);
+                if (j < rb[k].lo || j > rb[k].hi) {
+                    rm = 0.0;
+                    re = 0;
+                }
+                cm[k] = am = rm;
+                ce[k] = ae = re;
+            }
+            u[j] = am;
+            ex[j] = ae;
+        }
+        poll_rows(&work, 16.0 * span_cells(rb[0].lo, rb[3].hi));
+    }
+    for (; i <= m; i++) {
+        const double w = rdiv(static_cast<double>(i), static_cast<double>(i + n));
+        const double x = rdiv(static_cast<double>(i), md);
+        const int old_lo = b.lo;
+        if (!band_advance(&b, x, n, nd, q)) return 0.0;
+        for (int j = old_lo; j < b.lo; j++) {
+            u[j] = 0.0;
+            ex[j] = 0;
+        }
+        int j = b.lo;
+        if (j == 0) {
+            wide_sum(rmul(u[0], w), ex[0], 0.0, 0, &u[0], &ex[0]);
+            j = 1;
+        }
+        for (; j <= b.hi; j++) {
+            if ((j & 0xffff) == 0) poll_rows(&work, 4.0 * 0x10000);
+            wide_sum(rmul(u[j], w), ex[j], u[j - 1], ex[j - 1], &u[j], &ex[j]);
+        }
+        poll_rows(&work, 4.0 * span_cells(b.lo, b.hi));
+    }
+    // Back to a plain double: one rounding, to a subnormal or to 0 only when
+    // the probability itself is that small.
+    const int64_t e = ex[n];
+    return std::ldexp(u[n], e < -2000 ? -2000 : (e > 2000 ? 2000 : static_cast<int>(e)));
+}
+
+} // namespace
+
+KS_EXPORT SEXP v02_pSmirnov2x(SEXP statistic, SEXP sm, SEXP sn) {
+    int m = Rf_asInteger(sm);
+    int n = Rf_asInteger(sn);
+    const double d = Rf_asReal(statistic);
+
+    // Sizes must be non-negative and leave m + n and n + 1 inside the int
+    // range; anything else would index outside the work vector.  A missing
+    // statistic has no probability: NA gives NA and NaN NaN, as for one
+    // sample.
+    if (m == NA_INTEGER || n == NA_INTEGER) return Rf_ScalarReal(NA_REAL);
+    if (m < 0 || n < 0) return Rf_ScalarReal(R_NaN);
+    if (std::isnan(d)) return Rf_ScalarReal(d);
+    if (m > n) {
+        const int tmp = m;
+        m = n;
+        n = tmp;
+    }
+    if (n > INT_MAX - 1 || m > INT_MAX - n) return Rf_ScalarReal(R_NaN);
+
+    const double md = static_cast<double>(m);
+    const double nd = static_cast<double>(n);
+    const double q = rdiv(radd(std::floor(rsub(rmul(rmul(d, md), nd), 1e-7)), 0.5), rmul(md, nd));
+
+    const size_t len = static_cast<size_t>(n) + 1;
+    double *u = reinterpret_cast<double *>(R_alloc(len, sizeof(double)));
+    double p;
+    if (smirnov_rows(u, m, n, q, &p) == 0) return Rf_ScalarReal(p);
+
+    int64_t *ex = reinterpret_cast<int64_t *>(R_alloc(len, sizeof(int64_t)));
+    return Rf_ScalarReal(smirnov_rows_wide(u, ex, m, n, q));
+}
