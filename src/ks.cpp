@@ -1040,6 +1040,97 @@ double smirnov_rows_wide(double *u, int64_t *ex, int m, int n, double q) {
     return std::ldexp(u[n], e < -2000 ? -2000 : (e > 2000 ? 2000 : static_cast<int>(e)));
 }
 
+// Equal sample sizes.  With m = n the band is |i - j| < c for an integer c,
+// and by the reflection principle the paths that reach |i - j| = c number
+//   2 sum_{k >= 1} (-1)^(k-1) C(2n, n - k c),
+// so P = 1 - 2 sum_k (-1)^(k-1) r_k with r_k = C(2n, n - k c) / C(2n, n)
+// = prod_{t < k c} (n - t) / (n + 1 + t).  For large n the rows above must
+// carry a private exponent per cell (the counts near the diagonal are far
+// below the double range), which makes them several times slower; there
+// the sum is used instead, in double-double arithmetic (about 2^-100
+// relative per operation), and rounded once at the end: the probability to
+// within about one unit in the last place.  It is used only while the sum
+// is at most 1/4 (so that 1 - 2 sum cannot cancel), and only where the
+// plain rows are certain to come near underflow, so every result the plain
+// rows compute keeps its bits.
+
+struct DD {
+    double hi, lo;
+};
+
+inline DD dd_quick_sum(double a, double b) {
+    const double s = radd(a, b);
+    return {s, rsub(b, rsub(s, a))};
+}
+
+inline DD dd_two_sum(double a, double b) {
+    const double s = radd(a, b);
+    const double bb = rsub(s, a);
+    return {s, radd(rsub(a, rsub(s, bb)), rsub(b, bb))};
+}
+
+// Dekker's exact product: both factors split into 26-bit halves.
+inline DD dd_two_prod(double a, double b) {
+    const double p = rmul(a, b);
+    const double ta = rmul(134217729.0, a), tb = rmul(134217729.0, b);
+    const double ah = rsub(ta, rsub(ta, a)), al = rsub(a, ah);
+    const double bh = rsub(tb, rsub(tb, b)), bl = rsub(b, bh);
+    return {p, radd(radd(radd(rsub(rmul(ah, bh), p), rmul(ah, bl)), rmul(al, bh)), rmul(al, bl))};
+}
+
+inline DD dd_mul(DD a, double b) {
+    const DD p = dd_two_prod(a.hi, b);
+    return dd_quick_sum(p.hi, radd(p.lo, rmul(a.lo, b)));
+}
+
+inline DD dd_div(DD a, double b) {
+    const double q1 = rdiv(a.hi, b);
+    const DD p = dd_two_prod(q1, b);
+    const DD s = dd_two_sum(a.hi, -p.hi);
+    const double q2 = rdiv(radd(rsub(s.lo, p.lo), radd(s.hi, a.lo)), b);
+    return dd_quick_sum(q1, q2);
+}
+
+inline DD dd_add(DD a, DD b) {
+    const DD s = dd_two_sum(a.hi, b.hi);
+    const DD t = dd_two_sum(a.lo, b.lo);
+    DD u = dd_quick_sum(s.hi, radd(s.lo, t.hi));
+    return dd_quick_sum(u.hi, radd(u.lo, t.lo));
+}
+
+// True when the plain rows for m = n are certain to flag a value near
+// underflow: the diagonal cell of row n/2 is positive (c >= 2) and at most
+// C(n, n/2) / C(3n/2, n/2), which is then below 2^-995.
+bool equal_rows_underflow(int n) {
+    const double h = static_cast<double>(n / 2), nd = static_cast<double>(n);
+    const double bound = std::lgamma(2.0 * h + 1.0) - 2.0 * std::lgamma(h + 1.0) -
+                         (std::lgamma(h + nd + 1.0) - std::lgamma(h + 1.0) - std::lgamma(nd + 1.0));
+    return bound < -995.0 * 0.6931471805599453;
+}
+
+// P for m = n and the band |i - j| < c, 2 <= c <= n; false (and nothing
+// computed) when the reflected sum exceeds 1/4.  Terms decrease with k, so
+// the sum stops once a term is below 2^-200: the rest is below it too.
+bool smirnov_equal(int n, int64_t c, double *result) {
+    const double nd = static_cast<double>(n);
+    DD r = {1.0, 0.0}, sum = {0.0, 0.0};
+    int64_t t = 0;
+    double work = 0.0;
+    for (int64_t k = 1; k * c <= n; k++) {
+        for (; t < k * c && r.hi >= 0x1p-200; t++) {
+            const double td = static_cast<double>(t);
+            r = dd_div(dd_mul(r, rsub(nd, td)), radd(radd(nd, 1.0), td));
+        }
+        poll_rows(&work, static_cast<double>(c));
+        if (r.hi < 0x1p-200) break;
+        sum = dd_add(sum, (k % 2) ? r : DD{-r.hi, -r.lo});
+        if (sum.hi > 0.25) return false;
+    }
+    const DD p = dd_add({1.0, 0.0}, {rmul(-2.0, sum.hi), rmul(-2.0, sum.lo)});
+    *result = radd(p.hi, p.lo);
+    return true;
+}
+
 } // namespace
 
 KS_EXPORT SEXP pSmirnov2x(SEXP statistic, SEXP sm, SEXP sn) {
@@ -1063,7 +1154,19 @@ KS_EXPORT SEXP pSmirnov2x(SEXP statistic, SEXP sm, SEXP sn) {
 
     const double md = static_cast<double>(m);
     const double nd = static_cast<double>(n);
-    const double q = rdiv(radd(std::floor(rsub(rmul(rmul(d, md), nd), 1e-7)), 0.5), rmul(md, nd));
+    const double K = std::floor(rsub(rmul(rmul(d, md), nd), 1e-7));
+    const double q = rdiv(radd(K, 0.5), rmul(md, nd));
+
+    // Equal sizes where the rows would need per-cell exponents.  Up to
+    // n = 1e6 the computed test |i/n - j/n| > q is exactly |i - j| >= c =
+    // floor(K / n) + 1: rounding moves i/n - j/n by less than 4e-16, and q
+    // lies at least 0.5 / n^2 = 5e-13 from every attained value.
+    if (m == n && n <= 1000000 && K >= 0.0 && K < rmul(md, nd)) {
+        const int64_t c = static_cast<int64_t>(K) / n + 1;
+        double p;
+        if (c >= 2 && c <= n && equal_rows_underflow(n) && smirnov_equal(n, c, &p))
+            return Rf_ScalarReal(p);
+    }
 
     const size_t len = static_cast<size_t>(n) + 1;
     double *u = reinterpret_cast<double *>(R_alloc(len, sizeof(double)));

@@ -161,3 +161,28 @@ test_that("per-cell exponents change no bit where nothing underflows", {
     expect_identical(hex(ps2x(d, 503, 503)), hex(ps2x_ref(d, 503, 503)))
   }
 })
+
+test_that("equal sizes beyond the plain rows: the reflected sum, exact to rounding", {
+  skip_if_not_installed("gmp")
+  # Exact reflection count in big integers: the paths that reach
+  # |i - j| = c number 2 sum_k (-1)^(k-1) C(2n, n - k c).
+  reflect <- function(d, n) {
+    c <- floor(d * n * n - 1e-7) %/% n + 1
+    k <- seq_len(n %/% c)
+    s <- sum(gmp::chooseZ(2 * n, n - k * c) * gmp::as.bigz((-1)^(k - 1)))
+    tot <- gmp::chooseZ(2 * n, n)
+    gmp::as.bigq(tot - 2 * s, tot)
+  }
+  relerr <- function(got, ex) abs(as.double((gmp::as.bigq(got) - ex) / ex))
+  # The closed form's regime (result at least 1/2): within about an ulp.
+  # Below 1/2 the rows with per-cell exponents still answer, to 1e-12.
+  for (cs in list(c(3000, 0.0351), c(3000, 0.03), c(3000, 0.5), c(4099, 0.021),
+                  c(20000, 0.0136), c(3000, 0.02), c(3001, 0.018))) {
+    n <- cs[1]; d <- cs[2]
+    ex <- reflect(d, n)
+    got <- ps2x(d, n, n)
+    expect_lt(relerr(got, ex), if (got >= 0.5) 3e-16 else 1e-12, label = sprintf("n = %d, d = %g", n, d))
+  }
+  # The two exact oracles agree where both are cheap: path counts at 2600.
+  expect_equal(as.double(reflect(0.035, 2600)), smirnov_big(0.035, 2600, 2600), tolerance = 1e-15)
+})

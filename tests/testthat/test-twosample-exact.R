@@ -163,5 +163,29 @@ test_that("memory is refused beyond the limit and long runs can be interrupted",
                       expect_error(ks2(100, 500, 500), "ksdist.max_bytes"))
   setTimeLimit(elapsed = 0.3, transient = TRUE)
   on.exit(setTimeLimit(elapsed = Inf))
-  expect_error(ks2(1e10, 2e5, 2e5, 0L, NULL, TRUE), "time limit")
+  expect_error(ks2(1e10, 2e5, 2e5 + 1, 0L, NULL, TRUE), "time limit")
+})
+
+test_that("equal sizes: upper tails by reflection match exact big-integer counts", {
+  skip_if_not_installed("gmp")
+  # P(S > K) for m = n: the paths reaching |i - j| >= c (or i - j >= c),
+  # counted exactly by reflection; also the path-counting oracle on small n.
+  exact <- function(K, n, alt) {
+    c <- K %/% n + 1
+    k <- if (alt == 0) seq_len(n %/% c) else 1
+    s <- sum(gmp::chooseZ(2 * n, n - k * c) * gmp::as.bigz((-1)^(k - 1))) * (if (alt == 0) 2 else 1)
+    q <- gmp::as.bigq(s, gmp::chooseZ(2 * n, n))
+    # gmp's log of a big integer is good to about 1e-16 of its own size only.
+    list(q = q, log = if (as.double(q) > 1e-300) log(as.double(q)) else log(s) - log(gmp::chooseZ(2 * n, n)))
+  }
+  for (cs in list(c(1, 7, 0), c(30, 12, 1), c(60, 12, 0), c(2 * 40, 40, 0), c(10 * 300, 300, 2),
+                  c(5000 * 1e4, 1e4, 0), c(90 * 3000, 3000, 0), c(600 * 3000, 3000, 1))) {
+    K <- cs[1]; n <- cs[2]; alt <- cs[3]
+    got <- ks2(K, n, n, as.integer(alt), NULL, TRUE)
+    ex <- exact(K, n, alt)
+    if (as.double(ex$q) > 1e-300)
+      expect_lt(abs(as.double((gmp::as.bigq(got[1]) - ex$q) / ex$q)), 4e-16)
+    expect_equal(got[2], ex$log, tolerance = 1e-13)
+    if (n <= 12) expect_equal(got[1], 1 - stay_count(K, n, n, alt) / choose(2 * n, n), tolerance = 1e-14)
+  }
 })
