@@ -742,10 +742,13 @@ KS_EXPORT SEXP pKolmogorov2x(SEXP statistic, SEXP sn) {
 // cell near the diagonal of a large table holds C(i+j, i)/C(i+n, i): about
 // 1e-334 for m = n = 3000 at the centre, beyond the double range.  Such
 // cells underflow and the result collapses (to 0 for m = n = 3000 even at
-// d = 1.5).  When any value comes near the bottom of the range the rows are
-// computed again with a private binary exponent per cell: the same roundings
-// as long as nothing underflows, so the bits of every result that never came
-// near underflow are unchanged, and the correct probability otherwise.
+// d = 1.5).  So the rows carry one binary exponent per block of 64 columns,
+// with exact power-of-two rescaling between blocks: the same roundings as
+// long as nothing underflows, so the bits of every result that never came
+// near underflow are unchanged, and the correct probability otherwise, at
+// the speed of plain doubles.  Should a block's values ever spread beyond
+// what one exponent can hold, the rows are computed again with a private
+// exponent per cell, slower but with the same roundings.
 // ---------------------------------------------------------------------------
 namespace {
 
@@ -834,7 +837,7 @@ inline int smirnov_row0(double *u, int n, double nd, double q) {
 // The plain rows, over the band only: cells outside it are 0 in every row,
 // so only the cells the band has just left need writing.  Returns 1 when
 // some value fell below smirnov_tiny (the caller then starts again with
-// per-cell exponents) and 0 otherwise; *result receives u[n].
+// block exponents) and 0 otherwise; *result receives u[n].
 int smirnov_rows(double *u, int m, int n, double q, double *result) {
     const double md = static_cast<double>(m);
     const double nd = static_cast<double>(n);
@@ -982,7 +985,7 @@ double smirnov_rows_wide(double *u, int64_t *ex, int m, int n, double q) {
     }
     if (b.hi < 0) return 0.0;
     int i = 1;
-    // Four rows at a time, column by column, as in the plain rows.
+    // Four rows at a time, column by column, as in the blocked rows.
     for (; i + 3 <= m; i += 4) {
         Band rb[4];
         double w[4];
@@ -1038,6 +1041,208 @@ double smirnov_rows_wide(double *u, int64_t *ex, int m, int n, double q) {
     // the probability itself is that small.
     const int64_t e = ex[n];
     return std::ldexp(u[n], e < -2000 ? -2000 : (e > 2000 ? 2000 : static_cast<int>(e)));
+}
+
+// The rows over the band only (cells outside it are 0 in every row, so only
+// the cells the band has just left need writing), with one binary exponent
+// per block of smirnov_block columns: cell j stands for
+// u[j] * 2^E[j / smirnov_block].  Every cell gets exactly its two
+// operations, u[j] * w + u[j-1]; a value crossing into the next block is
+// rescaled by the exact power of two between the blocks' exponents, and a
+// block whose largest value has drifted out of [2^600, 2^900] is rescaled
+// as a whole when a sweep leaves it.  Scaling by a power of two is exact,
+// and as long as every value stays in [2^-990, 2^1000] or at 0 relative to
+// its block, every product (by w > 2^-31) and every sum is a normal double,
+// rounded exactly as with an unbounded exponent: the result is that of the
+// rows with an exponent per cell and, where no value came near underflow,
+// that of plain doubles, bit for bit.  Returns 1 when some value left that
+// range (the caller then uses the rows with an exponent per cell) and 0
+// otherwise, with the result in *result.
+constexpr int smirnov_block = 64;
+constexpr double smirnov_huge = 0x1p1000;
+
+// Carries the value left of block b into its scale; false when that would
+// leave [smirnov_tiny, smirnov_huge] (a value that would underflow
+// included).
+inline bool carry_into(double *c, const int64_t *E, int b) {
+    if (*c == 0.0) return true;
+    const int64_t delta = E[b - 1] - E[b];
+    if (delta < -1000 || delta > 1000) return false;
+    *c = rmul(*c, pow2(static_cast<int>(delta)));
+    return *c >= smirnov_tiny && *c <= smirnov_huge;
+}
+
+// Entering block b: a block that holds only zeros so far (everything
+// right of the stored row's band is 0) takes the exponent of its left
+// neighbour, so that the values carried in keep their scale.
+inline bool enter_block(double *c, int nc, int64_t *E, int b, int stored_hi) {
+    if (b * smirnov_block > stored_hi) E[b] = E[b - 1];
+    bool ok = true;
+    for (int k = 0; k < nc; k++) ok = ok & carry_into(c + k, E, b);
+    return ok;
+}
+
+// After a sweep has finished block b, whose stored values peak at top:
+// when top has left [2^600, 2^900], the block (and the nc values being
+// carried out of it) is rescaled so that top becomes about 2^850.  A block
+// may then range over 2^1840 (near column 0 of a long row the counts rise
+// by a factor of up to about i per column), and a sweep of four rows
+// lowers it by at most 2^124 (w > 2^-31).  False when a value would leave
+// the safe range, or when something overflowed (top is then infinite: an
+// overflow anywhere in a sweep spreads rightwards and down into row 3).
+bool leave_block(double *u, double *c, int nc, int64_t *E, int b, int n, double top) {
+    if (top == 0.0 || (top >= 0x1p600 && top <= 0x1p900)) return true;
+    if (!(top <= smirnov_huge)) return false;
+    int64_t k;
+    split(top, &k); // top = f 2^k, f in [0.5, 1)
+    k -= 850; // -1840 < k < 152
+    // Scaling up by up to 2^1840 goes in two exact steps (the values only
+    // grow, to at most 2^850); scaling down in one.
+    const double f1 = k < -1000 ? pow2(1000) : 1.0;
+    const double f2 = pow2(static_cast<int>(k < -1000 ? -k - 1000 : -k));
+    const int j0 = b * smirnov_block;
+    const int j1 = static_cast<int>(std::min<int64_t>(n, static_cast<int64_t>(j0) + smirnov_block - 1));
+    bool safe = true;
+    for (int j = j0; j <= j1; j++) {
+        u[j] = rmul(rmul(u[j], f1), f2);
+        safe = safe & (u[j] == 0.0 || u[j] >= smirnov_tiny);
+    }
+    for (int t = 0; t < nc; t++) {
+        c[t] = rmul(rmul(c[t], f1), f2);
+        safe = safe & (c[t] == 0.0 || c[t] >= smirnov_tiny);
+    }
+    E[b] += k;
+    return safe;
+}
+
+int smirnov_rows_blocked(double *u, int64_t *E, int m, int n, double q, double *result) {
+    const double md = static_cast<double>(m);
+    const double nd = static_cast<double>(n);
+    double work = 0.0;
+    const int nb = n / smirnov_block + 1;
+    for (int b = 0; b < nb; b++) E[b] = 0;
+    Band b = {0, smirnov_row0(u, n, nd, q)};
+    if (b.hi < 0) {
+        *result = u[n];
+        return 0;
+    }
+    int stored_hi = b.hi; // u is 0 right of this column
+    int i = 1;
+    // Four rows at a time, swept column by column, one block at a time.  Each cell still gets
+    // exactly its own two operations, u[j] * w + u[j-1], with the value
+    // above it from the previous row and the value to its left from its own
+    // row: only the order in which cells of different rows are visited
+    // changes.  The four additions of one column depend on each other only
+    // through the products, so the four serial chains overlap instead of
+    // each row waiting out the latency of every addition.  A cell outside
+    // its row's band is 0; so is the missing left neighbour of column 0
+    // (adding +0 to a non-negative product changes nothing).
+    for (; i + 3 <= m; i += 4) {
+        Band rb[4];
+        double w[4];
+        const int old_lo = b.lo;
+        if (!band_block(&b, rb, w, i, n, md, nd, q)) {
+            *result = 0.0;
+            return 0;
+        }
+        for (int j = old_lo; j < rb[0].lo; j++) u[j] = 0.0;
+        const unsigned span0 = static_cast<unsigned>(rb[0].hi - rb[0].lo);
+        const unsigned span1 = static_cast<unsigned>(rb[1].hi - rb[1].lo);
+        const unsigned span2 = static_cast<unsigned>(rb[2].hi - rb[2].lo);
+        const unsigned span3 = static_cast<unsigned>(rb[3].hi - rb[3].lo);
+        double c[4] = {rzero(), rzero(), rzero(), rzero()};
+        bool tiny = false;
+        for (int j = rb[0].lo; j <= rb[3].hi;) {
+            const int blk = j / smirnov_block;
+            if (j > rb[0].lo && !enter_block(c, 4, E, blk, stored_hi)) return 1;
+            const int jend = std::min(rb[3].hi, (blk + 1) * smirnov_block - 1);
+            double c0 = c[0], c1 = c[1], c2 = c[2], c3 = c[3];
+            const int jstart = j;
+            for (; j <= jend; j++) {
+                double v = radd(rmul(u[j], w[0]), c0);
+                c0 = static_cast<unsigned>(j - rb[0].lo) <= span0 ? v : 0.0;
+                v = radd(rmul(c0, w[1]), c1);
+                c1 = static_cast<unsigned>(j - rb[1].lo) <= span1 ? v : 0.0;
+                v = radd(rmul(c1, w[2]), c2);
+                c2 = static_cast<unsigned>(j - rb[2].lo) <= span2 ? v : 0.0;
+                v = radd(rmul(c2, w[3]), c3);
+                c3 = static_cast<unsigned>(j - rb[3].lo) <= span3 ? v : 0.0;
+                u[j] = c3;
+                tiny |= ((c0 > 0.0) & (c0 < smirnov_tiny)) | ((c1 > 0.0) & (c1 < smirnov_tiny)) |
+                        ((c2 > 0.0) & (c2 < smirnov_tiny)) | ((c3 > 0.0) & (c3 < smirnov_tiny));
+            }
+            c[0] = c0;
+            c[1] = c1;
+            c[2] = c2;
+            c[3] = c3;
+            double top = 0.0;
+            for (int t = jstart; t <= jend; t++) top = u[t] > top ? u[t] : top;
+            if (tiny || !leave_block(u, c, 4, E, blk, n, top)) return 1;
+            poll_rows(&work, 4.0 * smirnov_block);
+        }
+        stored_hi = rb[3].hi;
+    }
+    for (; i <= m; i++) {
+        const double w = rdiv(static_cast<double>(i), static_cast<double>(i + n));
+        const double x = rdiv(static_cast<double>(i), md);
+        const int old_lo = b.lo;
+        if (!band_advance(&b, x, n, nd, q)) {
+            *result = 0.0;
+            return 0;
+        }
+        for (int j = old_lo; j < b.lo; j++) u[j] = 0.0;
+        int j = b.lo;
+        bool tiny = false;
+        double top = 0.0;
+        if (j == 0) {
+            u[0] = rmul(u[0], w);
+            tiny = u[0] > 0.0 && u[0] < smirnov_tiny;
+            top = u[0];
+            j = 1;
+        }
+        double prev = u[j - 1];
+        while (j <= b.hi) {
+            const int blk = j / smirnov_block;
+            if (j % smirnov_block == 0 && j > 0) {
+                if (!leave_block(u, &prev, 1, E, blk - 1, n, top)) return 1;
+                top = 0.0;
+                if (!enter_block(&prev, 1, E, blk, stored_hi)) return 1;
+            }
+            const int jend = std::min(b.hi, (blk + 1) * smirnov_block - 1);
+            for (; j <= jend; j++) {
+                prev = radd(rmul(u[j], w), prev);
+                u[j] = prev;
+                top = prev > top ? prev : top;
+                tiny |= (prev > 0.0) & (prev < smirnov_tiny);
+            }
+            poll_rows(&work, smirnov_block);
+        }
+        if (tiny || !leave_block(u, &prev, 1, E, (j - 1) / smirnov_block, n, top)) return 1;
+        stored_hi = b.hi;
+    }
+    const int64_t e = E[n / smirnov_block];
+    *result = std::ldexp(u[n], e < -2000 ? -2000 : (e > 2000 ? 2000 : static_cast<int>(e)));
+    return 0;
+}
+
+// Whether the plain rows are likely to meet values near underflow, from
+// the exact values of two kinds of cells at 33 rows: column 0 while the
+// band holds it (1 / C(i+n, i)) and the centre of the band (C(i+j, i) /
+// C(i+n, i), j = i n / m).  Only the time depends on this guess: both
+// kinds of rows give the same bits wherever the plain rows succeed, and the
+// plain rows report failure themselves.
+bool rows_likely_underflow(int m, int n, double q) {
+    const double md = static_cast<double>(m), nd = static_cast<double>(n);
+    const double limit = 960.0 * 0.6931471805599453;
+    for (int t = 0; t <= 32; t++) {
+        const double i = std::floor(md * t / 32.0);
+        const double j = std::floor(i * nd / md);
+        const double lrow = std::lgamma(i + nd + 1.0) - std::lgamma(i + 1.0) - std::lgamma(nd + 1.0);
+        const double lcell = std::lgamma(i + j + 1.0) - std::lgamma(i + 1.0) - std::lgamma(j + 1.0);
+        if (lrow - lcell > limit) return true;
+        if (i / md <= q && lrow > limit) return true;
+    }
+    return false;
 }
 
 // Equal sample sizes.  With m = n the band is |i - j| < c for an integer c,
@@ -1171,7 +1376,17 @@ KS_EXPORT SEXP pSmirnov2x(SEXP statistic, SEXP sm, SEXP sn) {
     const size_t len = static_cast<size_t>(n) + 1;
     double *u = reinterpret_cast<double *>(R_alloc(len, sizeof(double)));
     double p;
-    if (smirnov_rows(u, m, n, q, &p) == 0) return Rf_ScalarReal(p);
+    // Plain doubles first, unless values near underflow are to be expected;
+    // then one exponent per block of columns; in the last resort one per
+    // cell.  All three round every cell alike while nothing underflows.
+    // The environment variable KSDIST_ROWS ("blocked", "cell") skips the
+    // faster kinds, so that the tests can compare all three on one machine.
+    const char *rows = std::getenv("KSDIST_ROWS");
+    const int skip = !rows ? 0 : !std::strcmp(rows, "blocked") ? 1 : !std::strcmp(rows, "cell") ? 2 : 0;
+    if (skip < 1 && !rows_likely_underflow(m, n, q) && smirnov_rows(u, m, n, q, &p) == 0)
+        return Rf_ScalarReal(p);
+    int64_t *E = reinterpret_cast<int64_t *>(R_alloc(static_cast<size_t>(n / smirnov_block) + 1, sizeof(int64_t)));
+    if (skip < 2 && smirnov_rows_blocked(u, E, m, n, q, &p) == 0) return Rf_ScalarReal(p);
 
     int64_t *ex = reinterpret_cast<int64_t *>(R_alloc(len, sizeof(int64_t)));
     return Rf_ScalarReal(smirnov_rows_wide(u, ex, m, n, q));
