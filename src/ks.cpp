@@ -337,53 +337,83 @@ struct Spans {
     }
 };
 
-// Fills the spans of A's rows and B's columns (m^2 compares each, against
-// the m^3 multiply-adds they save).  A non-finite element, which should
-// never occur, makes every span full: then 0 times it would not be 0.
+// Fills the spans of A's rows and B's columns.  Each scan runs in from
+// both ends and stops at the first non-zero, so it costs about one look per
+// zero it finds (each of which saves m products) plus a few per row; dense
+// matrices cost O(m).  A non-finite element, which should never occur,
+// makes every span full (0 times it would not be 0): one branch-free pass
+// over the integer bits looks for one.
+bool all_finite(const double *X, size_t count) {
+    uint64_t bad = 0;
+    for (size_t k = 0; k < count; k++) {
+        uint64_t bits;
+        std::memcpy(&bits, X + k, sizeof bits);
+        bad |= static_cast<uint64_t>((bits & 0x7ff0000000000000ULL) == 0x7ff0000000000000ULL);
+    }
+    return bad == 0;
+}
+
+void full_spans(size_t m, Spans *sp) {
+    for (size_t i = 0; i < m; i++) {
+        sp->a_lo[i] = sp->b_lo[i] = 0;
+        sp->a_hi[i] = sp->b_hi[i] = static_cast<uint32_t>(m);
+    }
+}
+
 void find_spans(const double *A, const double *B, size_t m, Spans *sp) {
-    bool finite = true;
+    if (!all_finite(A, m * m) || !all_finite(B, m * m)) {
+        full_spans(m, sp);
+        return;
+    }
     for (size_t i = 0; i < m; i++) {
         const double *a = A + i * m;
-        size_t lo = m, hi = 0;
-        for (size_t r = 0; r < m; r++) {
-            if (a[r] != 0.0) {
-                if (lo == m) lo = r;
-                hi = r + 1;
-                finite = finite && std::fabs(a[r]) <= DBL_MAX;
-            }
-        }
+        size_t lo = 0, hi = m;
+        while (lo < m && a[lo] == 0.0) lo++;
+        while (hi > lo && a[hi - 1] == 0.0) hi--;
         sp->a_lo[i] = static_cast<uint32_t>(lo);
         sp->a_hi[i] = static_cast<uint32_t>(hi);
     }
     for (size_t j = 0; j < m; j++) {
-        sp->b_lo[j] = static_cast<uint32_t>(m);
-        sp->b_hi[j] = 0;
-    }
-    for (size_t r = 0; r < m; r++) {
-        const double *b = B + r * m;
-        for (size_t j = 0; j < m; j++) {
-            if (b[j] != 0.0) {
-                if (sp->b_lo[j] == m) sp->b_lo[j] = static_cast<uint32_t>(r);
-                sp->b_hi[j] = static_cast<uint32_t>(r + 1);
-                finite = finite && std::fabs(b[j]) <= DBL_MAX;
-            }
-        }
-    }
-    if (!finite) {
-        for (size_t i = 0; i < m; i++) {
-            sp->a_lo[i] = sp->b_lo[i] = 0;
-            sp->a_hi[i] = sp->b_hi[i] = static_cast<uint32_t>(m);
-        }
+        size_t lo = 0, hi = m;
+        while (lo < m && B[lo * m + j] == 0.0) lo++;
+        while (hi > lo && B[(hi - 1) * m + j] == 0.0) hi--;
+        sp->b_lo[j] = static_cast<uint32_t>(lo);
+        sp->b_hi[j] = static_cast<uint32_t>(hi);
     }
 }
 
 // Tiles of 4 rows by 2 vectors of type VT (W doubles each), for the rows
 // below m4 and the columns below mw; the caller does the edges.  CONS is
 // the asm constraint that holds a VT in a register.
-#define KS_DENSE_TILES(NAME, ATTR, VT, W, ROWS, NV, CONS)                                 \
+// The accumulators are named variables, one pair per row, so that the
+// compiler keeps them all in registers; a row list macro (KS_ROWS4,
+// KS_ROWS12) writes the per-row code once per row.
+#define KS_ROWS4(X) X(0) X(1) X(2) X(3)
+#define KS_ROWS12(X) X(0) X(1) X(2) X(3) X(4) X(5) X(6) X(7) X(8) X(9) X(10) X(11)
+#define KS_TILE_ZERO(k)                                                                  \
+    vt c##k##0 = vt{};                                                                   \
+    __asm__("" : "+" KS_CONS(c##k##0));                                                  \
+    vt c##k##1 = c##k##0;
+#define KS_TILE_STEP(k)                                                                  \
+    {                                                                                    \
+        const double ar = a[k * m + r];                                                  \
+        vt p0 = ar * b0, p1 = ar * b1;                                                   \
+        __asm__("" : "+" KS_CONS(p0), "+" KS_CONS(p1));                                  \
+        c##k##0 = c##k##0 + p0;                                                          \
+        c##k##1 = c##k##1 + p1;                                                          \
+        __asm__("" : "+" KS_CONS(c##k##0), "+" KS_CONS(c##k##1));                        \
+    }
+#define KS_TILE_STORE(k)                                                                 \
+    *reinterpret_cast<vt *>(P + (i + k) * m + j) = c##k##0;                              \
+    *reinterpret_cast<vt *>(P + (i + k) * m + j + w) = c##k##1;
+
+// Tiles of ROWS rows by 2 vectors of type VT (W doubles each), over rows
+// [i0, i1) and columns [j0, j1), both whole numbers of tiles.
+#define KS_DENSE_TILES(NAME, ATTR, VT, W, ROWS, ROWLIST)                                 \
     ATTR void NAME(const double *A, const double *B, double *P, size_t m, size_t i0,     \
                    size_t i1, size_t j0, size_t j1, const Spans *sp, Guard *g) {         \
-        constexpr size_t cols = NV * W;                                                  \
+        typedef VT vt;                                                                   \
+        constexpr size_t w = W, cols = 2 * W;                                            \
         for (size_t j = j0; j < j1; j += cols) {                                         \
             const size_t blo = sp->span_min(sp->b_lo, j, cols);                          \
             const size_t bhi = sp->span_max(sp->b_hi, j, cols);                          \
@@ -395,32 +425,14 @@ void find_spans(const double *A, const double *B, size_t m, Spans *sp) {
                 const size_t r0 = std::max(blo, sp->span_min(sp->a_lo, i, ROWS));       \
                 const size_t r1 = std::min(bhi, sp->span_max(sp->a_hi, i, ROWS));       \
                 const double *a = A + i * m;                                             \
-                VT c[ROWS][NV];                                                          \
-                _Pragma("GCC unroll 8") for (int k = 0; k < ROWS; k++) {                 \
-                    _Pragma("GCC unroll 4") for (int v = 0; v < NV; v++) {               \
-                        c[k][v] = VT{};                                                  \
-                        __asm__("" : "+" CONS(c[k][v]));                                 \
-                    }                                                                    \
-                }                                                                        \
+                ROWLIST(KS_TILE_ZERO)                                                    \
                 const double *b = sp->pack + (r0 - blo) * cols;                          \
                 for (size_t r = r0; r < r1; r++, b += cols) {                            \
-                    VT bv[NV];                                                           \
-                    _Pragma("GCC unroll 4") for (int v = 0; v < NV; v++)                 \
-                        bv[v] = *reinterpret_cast<const VT *>(b + v * W);                \
-                    _Pragma("GCC unroll 8") for (int k = 0; k < ROWS; k++) {             \
-                        const double ar = a[k * m + r];                                  \
-                        _Pragma("GCC unroll 4") for (int v = 0; v < NV; v++) {           \
-                            VT pr = ar * bv[v];                                          \
-                            __asm__("" : "+" CONS(pr));                                  \
-                            c[k][v] = c[k][v] + pr;                                      \
-                            __asm__("" : "+" CONS(c[k][v]));                             \
-                        }                                                                \
-                    }                                                                    \
+                    const vt b0 = *reinterpret_cast<const vt *>(b);                      \
+                    const vt b1 = *reinterpret_cast<const vt *>(b + w);                  \
+                    ROWLIST(KS_TILE_STEP)                                                \
                 }                                                                        \
-                _Pragma("GCC unroll 8") for (int k = 0; k < ROWS; k++) {                 \
-                    _Pragma("GCC unroll 4") for (int v = 0; v < NV; v++)                 \
-                        *reinterpret_cast<VT *>(P + (i + k) * m + j + v * W) = c[k][v];  \
-                }                                                                        \
+                ROWLIST(KS_TILE_STORE)                                                   \
                 poll_interrupt(g, static_cast<double>(ROWS * cols) *                     \
                                       static_cast<double>(r1 > r0 ? r1 - r0 : 1));       \
             }                                                                            \
@@ -428,9 +440,15 @@ void find_spans(const double *A, const double *B, size_t m, Spans *sp) {
     }
 
 #if defined(__x86_64__)
-KS_DENSE_TILES(tiles_sse2, , v2d, 2, 4, 2, "x")
-KS_DENSE_TILES(tiles_avx2, __attribute__((target("avx2"))), v4d, 4, 4, 2, "x")
-KS_DENSE_TILES(tiles_avx512, __attribute__((target("avx512f"))), v8d, 8, 12, 2, "v")
+// The asm constraint that holds a vector in a register: "x" (xmm/ymm 0-15)
+// for SSE2 and AVX2, "v" (all 32 zmm registers) for AVX-512.
+#define KS_CONS(x) "x"(x)
+KS_DENSE_TILES(tiles_sse2, , v2d, 2, 4, KS_ROWS4)
+KS_DENSE_TILES(tiles_avx2, __attribute__((target("avx2"))), v4d, 4, 4, KS_ROWS4)
+#undef KS_CONS
+#define KS_CONS(x) "v"(x)
+KS_DENSE_TILES(tiles_avx512, __attribute__((target("avx512f"))), v8d, 8, 12, KS_ROWS12)
+#undef KS_CONS
 #endif
 
 // The kernel this call uses: the widest the processor supports, unless the
@@ -463,8 +481,11 @@ void m_multiply(const double *A, const double *B, double *P, int m_, Kernel kern
     const size_t m = static_cast<size_t>(m_);
     size_t m4 = 0, mw = 0; // rows [0, m4) x columns [0, mw) done by tiles
 #if defined(__x86_64__)
+    // Small orders have few zeros to skip, and looking for them would cost
+    // as much as the products it saves.
     if (kern != KERNEL_SCALAR) {
-        find_spans(A, B, m, sp);
+        if (m >= 96) find_spans(A, B, m, sp);
+        else full_spans(m, sp);
         poll_interrupt(g, 2.0 * static_cast<double>(m) * static_cast<double>(m));
     }
     // The widest tiles cover what they can (rows and columns in whole
@@ -678,10 +699,12 @@ KS_EXPORT SEXP pKolmogorov2x(SEXP statistic, SEXP sn) {
     }
 
     // Spans of non-zeros for the products (four 32-bit indices per row) and
-    // room for a packed panel of 16 columns.
+    // room for a packed panel of 16 columns: on the stack for small orders,
+    // where an allocation would cost as much as the products.
     Spans sp;
+    double small_block[18 * 64];
     {
-        double *block = take(&g, 18 * ms);
+        double *block = ms <= 64 ? small_block : take(&g, 18 * ms);
         uint32_t *idx = reinterpret_cast<uint32_t *>(block + 16 * ms);
         sp = {idx, idx + ms, idx + 2 * ms, idx + 3 * ms, block};
     }
