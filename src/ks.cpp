@@ -857,6 +857,59 @@ inline int smirnov_row0(double *u, int n, double nd, double q) {
     return hi;
 }
 
+// Columns j0..j1 of four rows i..i+3 (bands rb, weights w), swept column
+// by column.  Each cell still gets exactly its own two operations,
+// u[j] * w + u[j-1], with the value above it from the previous row and the
+// value to its left from its own row: only the order in which cells of
+// different rows are visited changes.  The four additions of one column
+// depend on each other only through the products, so the four serial chains
+// overlap instead of each row waiting out the latency of every addition.  A
+// cell outside its row's band is 0; so is the missing left neighbour of
+// column 0 (adding +0 to a non-negative product changes nothing).  c holds
+// the four rows' values left of j0 on entry and at j1 on return; u receives
+// the last row.  True when a value fell below smirnov_tiny.
+inline bool sweep4(double *u, const Band rb[4], const double w[4], int j0, int j1, double c[4]) {
+    const unsigned span0 = static_cast<unsigned>(rb[0].hi - rb[0].lo);
+    const unsigned span1 = static_cast<unsigned>(rb[1].hi - rb[1].lo);
+    const unsigned span2 = static_cast<unsigned>(rb[2].hi - rb[2].lo);
+    const unsigned span3 = static_cast<unsigned>(rb[3].hi - rb[3].lo);
+    double c0 = c[0], c1 = c[1], c2 = c[2], c3 = c[3];
+    bool tiny = false;
+    for (int j = j0; j <= j1; j++) {
+        double v = radd(rmul(u[j], w[0]), c0);
+        c0 = static_cast<unsigned>(j - rb[0].lo) <= span0 ? v : 0.0;
+        v = radd(rmul(c0, w[1]), c1);
+        c1 = static_cast<unsigned>(j - rb[1].lo) <= span1 ? v : 0.0;
+        v = radd(rmul(c1, w[2]), c2);
+        c2 = static_cast<unsigned>(j - rb[2].lo) <= span2 ? v : 0.0;
+        v = radd(rmul(c2, w[3]), c3);
+        c3 = static_cast<unsigned>(j - rb[3].lo) <= span3 ? v : 0.0;
+        u[j] = c3;
+        tiny |= ((c0 > 0.0) & (c0 < smirnov_tiny)) | ((c1 > 0.0) & (c1 < smirnov_tiny)) |
+                ((c2 > 0.0) & (c2 < smirnov_tiny)) | ((c3 > 0.0) & (c3 < smirnov_tiny));
+    }
+    c[0] = c0;
+    c[1] = c1;
+    c[2] = c2;
+    c[3] = c3;
+    return tiny;
+}
+
+// Columns j0..j1 of a single row with weight w, all inside its band; *prev
+// holds the value left of j0 on entry and at j1 on return.  True when a
+// value fell below smirnov_tiny.
+inline bool sweep1(double *u, double w, int j0, int j1, double *prev) {
+    double p = *prev;
+    bool tiny = false;
+    for (int j = j0; j <= j1; j++) {
+        p = radd(rmul(u[j], w), p);
+        u[j] = p;
+        tiny |= (p > 0.0) & (p < smirnov_tiny);
+    }
+    *prev = p;
+    return tiny;
+}
+
 // The plain rows, over the band only: cells outside it are 0 in every row,
 // so only the cells the band has just left need writing.  Returns 1 when
 // some value fell below smirnov_tiny (the caller then starts again with
@@ -871,15 +924,8 @@ int smirnov_rows(double *u, int m, int n, double q, double *result) {
         return 0;
     }
     int i = 1;
-    // Four rows at a time, swept column by column.  Each cell still gets
-    // exactly its own two operations, u[j] * w + u[j-1], with the value
-    // above it from the previous row and the value to its left from its own
-    // row: only the order in which cells of different rows are visited
-    // changes.  The four additions of one column depend on each other only
-    // through the products, so the four serial chains overlap instead of
-    // each row waiting out the latency of every addition.  A cell outside
-    // its row's band is 0; so is the missing left neighbour of column 0
-    // (adding +0 to a non-negative product changes nothing).
+    // Four rows at a time, in stretches of 2^18 columns between interrupt
+    // checks.
     for (; i + 3 <= m; i += 4) {
         Band rb[4];
         double w[4];
@@ -890,25 +936,13 @@ int smirnov_rows(double *u, int m, int n, double q, double *result) {
             return 0;
         }
         for (int j = old_lo; j < rb[0].lo; j++) u[j] = 0.0;
-        const unsigned span0 = static_cast<unsigned>(rb[0].hi - rb[0].lo);
-        const unsigned span1 = static_cast<unsigned>(rb[1].hi - rb[1].lo);
-        const unsigned span2 = static_cast<unsigned>(rb[2].hi - rb[2].lo);
-        const unsigned span3 = static_cast<unsigned>(rb[3].hi - rb[3].lo);
-        double c0 = rzero(), c1 = c0, c2 = c0, c3 = c0;
+        double c[4] = {rzero(), rzero(), rzero(), rzero()};
         bool tiny = false;
-        for (int j = rb[0].lo; j <= rb[3].hi; j++) {
+        for (int j = rb[0].lo; j <= rb[3].hi;) {
             if ((j & 0x3ffff) == 0) poll_rows(&work, 4.0 * 0x40000);
-            double v = radd(rmul(u[j], w[0]), c0);
-            c0 = static_cast<unsigned>(j - rb[0].lo) <= span0 ? v : 0.0;
-            v = radd(rmul(c0, w[1]), c1);
-            c1 = static_cast<unsigned>(j - rb[1].lo) <= span1 ? v : 0.0;
-            v = radd(rmul(c1, w[2]), c2);
-            c2 = static_cast<unsigned>(j - rb[2].lo) <= span2 ? v : 0.0;
-            v = radd(rmul(c2, w[3]), c3);
-            c3 = static_cast<unsigned>(j - rb[3].lo) <= span3 ? v : 0.0;
-            u[j] = c3;
-            tiny |= ((c0 > 0.0) & (c0 < smirnov_tiny)) | ((c1 > 0.0) & (c1 < smirnov_tiny)) |
-                    ((c2 > 0.0) & (c2 < smirnov_tiny)) | ((c3 > 0.0) & (c3 < smirnov_tiny));
+            const int jend = std::min(rb[3].hi, (j | 0x3ffff));
+            tiny |= sweep4(u, rb, w, j, jend, c);
+            j = jend + 1;
         }
         if (tiny) return 1;
         poll_rows(&work, 4.0 * span_cells(rb[0].lo, rb[3].hi));
@@ -930,11 +964,11 @@ int smirnov_rows(double *u, int m, int n, double q, double *result) {
             j = 1;
         }
         double prev = u[j - 1];
-        for (; j <= b.hi; j++) {
+        while (j <= b.hi) {
             if ((j & 0x3ffff) == 0) poll_rows(&work, 0x40000);
-            prev = radd(rmul(u[j], w), prev);
-            u[j] = prev;
-            tiny |= (prev > 0.0) & (prev < smirnov_tiny);
+            const int jend = std::min(b.hi, (j | 0x3ffff));
+            tiny |= sweep1(u, w, j, jend, &prev);
+            j = jend + 1;
         }
         if (tiny) return 1;
         poll_rows(&work, span_cells(b.lo, b.hi));
@@ -1105,6 +1139,12 @@ inline bool enter_block(double *c, int nc, int64_t *E, int b, int stored_hi) {
     return ok;
 }
 
+// The largest of top and u[j0..j1].
+inline double peak(const double *u, int j0, int j1, double top) {
+    for (int j = j0; j <= j1; j++) top = u[j] > top ? u[j] : top;
+    return top;
+}
+
 // After a sweep has finished block b, whose stored values peak at top:
 // when top has left [2^600, 2^900], the block (and the nc values being
 // carried out of it) is rescaled so that top becomes about 2^850.  A block
@@ -1151,15 +1191,7 @@ int smirnov_rows_blocked(double *u, int64_t *E, int m, int n, double q, double *
     }
     int stored_hi = b.hi; // u is 0 right of this column
     int i = 1;
-    // Four rows at a time, swept column by column, one block at a time.  Each cell still gets
-    // exactly its own two operations, u[j] * w + u[j-1], with the value
-    // above it from the previous row and the value to its left from its own
-    // row: only the order in which cells of different rows are visited
-    // changes.  The four additions of one column depend on each other only
-    // through the products, so the four serial chains overlap instead of
-    // each row waiting out the latency of every addition.  A cell outside
-    // its row's band is 0; so is the missing left neighbour of column 0
-    // (adding +0 to a non-negative product changes nothing).
+    // Four rows at a time, one block of columns at a time.
     for (; i + 3 <= m; i += 4) {
         Band rb[4];
         double w[4];
@@ -1169,38 +1201,15 @@ int smirnov_rows_blocked(double *u, int64_t *E, int m, int n, double q, double *
             return 0;
         }
         for (int j = old_lo; j < rb[0].lo; j++) u[j] = 0.0;
-        const unsigned span0 = static_cast<unsigned>(rb[0].hi - rb[0].lo);
-        const unsigned span1 = static_cast<unsigned>(rb[1].hi - rb[1].lo);
-        const unsigned span2 = static_cast<unsigned>(rb[2].hi - rb[2].lo);
-        const unsigned span3 = static_cast<unsigned>(rb[3].hi - rb[3].lo);
         double c[4] = {rzero(), rzero(), rzero(), rzero()};
         bool tiny = false;
         for (int j = rb[0].lo; j <= rb[3].hi;) {
             const int blk = j / smirnov_block;
             if (j > rb[0].lo && !enter_block(c, 4, E, blk, stored_hi)) return 1;
             const int jend = std::min(rb[3].hi, (blk + 1) * smirnov_block - 1);
-            double c0 = c[0], c1 = c[1], c2 = c[2], c3 = c[3];
-            const int jstart = j;
-            for (; j <= jend; j++) {
-                double v = radd(rmul(u[j], w[0]), c0);
-                c0 = static_cast<unsigned>(j - rb[0].lo) <= span0 ? v : 0.0;
-                v = radd(rmul(c0, w[1]), c1);
-                c1 = static_cast<unsigned>(j - rb[1].lo) <= span1 ? v : 0.0;
-                v = radd(rmul(c1, w[2]), c2);
-                c2 = static_cast<unsigned>(j - rb[2].lo) <= span2 ? v : 0.0;
-                v = radd(rmul(c2, w[3]), c3);
-                c3 = static_cast<unsigned>(j - rb[3].lo) <= span3 ? v : 0.0;
-                u[j] = c3;
-                tiny |= ((c0 > 0.0) & (c0 < smirnov_tiny)) | ((c1 > 0.0) & (c1 < smirnov_tiny)) |
-                        ((c2 > 0.0) & (c2 < smirnov_tiny)) | ((c3 > 0.0) & (c3 < smirnov_tiny));
-            }
-            c[0] = c0;
-            c[1] = c1;
-            c[2] = c2;
-            c[3] = c3;
-            double top = 0.0;
-            for (int t = jstart; t <= jend; t++) top = u[t] > top ? u[t] : top;
-            if (tiny || !leave_block(u, c, 4, E, blk, n, top)) return 1;
+            tiny |= sweep4(u, rb, w, j, jend, c);
+            if (tiny || !leave_block(u, c, 4, E, blk, n, peak(u, j, jend, 0.0))) return 1;
+            j = jend + 1;
             poll_rows(&work, 4.0 * smirnov_block);
         }
         stored_hi = rb[3].hi;
@@ -1232,12 +1241,9 @@ int smirnov_rows_blocked(double *u, int64_t *E, int m, int n, double q, double *
                 if (!enter_block(&prev, 1, E, blk, stored_hi)) return 1;
             }
             const int jend = std::min(b.hi, (blk + 1) * smirnov_block - 1);
-            for (; j <= jend; j++) {
-                prev = radd(rmul(u[j], w), prev);
-                u[j] = prev;
-                top = prev > top ? prev : top;
-                tiny |= (prev > 0.0) & (prev < smirnov_tiny);
-            }
+            tiny |= sweep1(u, w, j, jend, &prev);
+            top = peak(u, j, jend, top);
+            j = jend + 1;
             poll_rows(&work, smirnov_block);
         }
         if (tiny || !leave_block(u, &prev, 1, E, (j - 1) / smirnov_block, n, top)) return 1;
