@@ -361,7 +361,7 @@ void full_spans(size_t m, Spans *sp) {
 }
 
 void find_spans(const double *A, const double *B, size_t m, Spans *sp) {
-    if (!all_finite(A, m * m) || !all_finite(B, m * m)) {
+    if (!all_finite(A, m * m) || (B != A && !all_finite(B, m * m))) {
         full_spans(m, sp);
         return;
     }
