@@ -25,6 +25,7 @@
 //     bit patterns with stored ones, and refuses to load on any difference.
 
 #include "ks_float_checks.h"
+#include "ks_poll.h"
 
 // Contraction off for this file also where the compiler honours a pragma
 // (gcc does, even under -ffp-contract=fast); the barriers cover the rest.
@@ -135,8 +136,8 @@ SEXP double_copy(SEXP x) {
 // R's own error or interrupt.
 struct Guard {
     double *blk[4];
-    SEXP cont;     // R's continuation token, protected by the caller
-    double work;   // operations since the last interrupt check
+    SEXP cont;       // R's continuation token, protected by the caller
+    PollClock clock; // when to check for interrupts next
 };
 
 void release_blocks(void *data, Rboolean jump) {
@@ -153,15 +154,10 @@ SEXP interrupt_body(void *) {
     return R_NilValue;
 }
 
-// Lets R act on a pending interrupt or time limit once enough work has
-// been done since the last look (about a millisecond's worth), so that small
-// computations pay nothing for it.  Work is counted in doubles: a count of
-// cells or multiply-adds can pass 2^31 within one step.
+// Lets R act on a pending interrupt or time limit when the clock says so.
 inline void poll_interrupt(Guard *g, double work) {
-    g->work += work;
-    if (g->work < 0x1p24) return;
-    g->work = 0;
-    R_UnwindProtect(interrupt_body, nullptr, release_blocks, g, g->cont);
+    if (g->clock.due(work, 0x1p24))
+        R_UnwindProtect(interrupt_body, nullptr, release_blocks, g, g->cont);
 }
 
 struct TakeRequest {
@@ -296,20 +292,6 @@ typedef double v8d __attribute__((vector_size(64), aligned(8), may_alias));
 
 enum Kernel { KERNEL_SCALAR = 0, KERNEL_SSE2 = 1, KERNEL_AVX2 = 2, KERNEL_AVX512 = 3 };
 
-// Rows [i0, i1) and columns [j0, j1) of P, in i-r-j order.
-void m_multiply_edge(const double *A, const double *B, double *P, size_t m,
-                     size_t i0, size_t i1, size_t j0, size_t j1) {
-    for (size_t i = i0; i < i1; i++) {
-        double *p = P + i * m;
-        for (size_t j = j0; j < j1; j++) p[j] = rzero();
-        for (size_t r = 0; r < m; r++) {
-            const double a = A[i * m + r];
-            const double *b = B + r * m;
-            for (size_t j = j0; j < j1; j++) p[j] = radd(p[j], rmul(a, b[j]));
-        }
-    }
-}
-
 // Where the products can be non-zero.  Every element of H and of its
 // powers is finite, so a product with an exact zero operand is +0 or -0,
 // and adding either to a sum that started at +0 changes nothing (such a
@@ -325,6 +307,7 @@ void m_multiply_edge(const double *A, const double *B, double *P, size_t m,
 struct Spans {
     uint32_t *a_lo, *a_hi, *b_lo, *b_hi;
     double *pack; // room for m x 16 doubles: one packed panel of B
+    bool have;    // the spans are filled in for this product
     static size_t span_min(const uint32_t *v, size_t at, size_t len) {
         uint32_t x = v[at];
         for (size_t k = 1; k < len; k++) x = std::min(x, v[at + k]);
@@ -337,18 +320,25 @@ struct Spans {
     }
 };
 
-// Fills the spans of A's rows and B's columns.  Each scan runs in from
+// Fills the spans of A's rows and B's columns.  A row is scanned in from
 // both ends and stops at the first non-zero, so it costs about one look per
-// zero it finds (each of which saves m products) plus a few per row; dense
-// matrices cost O(m).  A non-finite element, which should never occur,
-// makes every span full (0 times it would not be 0): one branch-free pass
-// over the integer bits looks for one.
-bool all_finite(const double *X, size_t count) {
+// zero it finds (each of which saves m products) plus a few per row; a
+// column's span is gathered from the rows of B, one row at a time, so that
+// every look is at the next double in memory (a column read in place costs
+// a cache miss per element).  A non-finite element, which should never
+// occur, makes every span full (0 times it would not be 0): one branch-free
+// pass over the integer bits looks for one.  Both passes poll: at the
+// largest orders a pass over a matrix takes seconds.
+bool all_finite(const double *X, size_t count, Guard *g) {
     uint64_t bad = 0;
-    for (size_t k = 0; k < count; k++) {
-        uint64_t bits;
-        std::memcpy(&bits, X + k, sizeof bits);
-        bad |= static_cast<uint64_t>((bits & 0x7ff0000000000000ULL) == 0x7ff0000000000000ULL);
+    for (size_t k0 = 0; k0 < count; k0 += size_t(1) << 17) {
+        const size_t k1 = std::min(count, k0 + (size_t(1) << 17));
+        for (size_t k = k0; k < k1; k++) {
+            uint64_t bits;
+            std::memcpy(&bits, X + k, sizeof bits);
+            bad |= static_cast<uint64_t>((bits & 0x7ff0000000000000ULL) == 0x7ff0000000000000ULL);
+        }
+        poll_interrupt(g, static_cast<double>(k1 - k0));
     }
     return bad == 0;
 }
@@ -360,25 +350,82 @@ void full_spans(size_t m, Spans *sp) {
     }
 }
 
-void find_spans(const double *A, const double *B, size_t m, Spans *sp) {
-    if (!all_finite(A, m * m) || (B != A && !all_finite(B, m * m))) {
+// The span [lo, hi) of the non-zeros of x[0 .. m - 1], lo = hi = m when
+// there are none.
+inline void row_span(const double *x, size_t m, uint32_t *lo_out, uint32_t *hi_out) {
+    size_t lo = 0, hi = m;
+    while (lo < m && x[lo] == 0.0) lo++;
+    while (hi > lo && x[hi - 1] == 0.0) hi--;
+    *lo_out = static_cast<uint32_t>(lo);
+    *hi_out = static_cast<uint32_t>(hi);
+}
+
+void find_spans(const double *A, const double *B, size_t m, Spans *sp, Guard *g) {
+    if (!all_finite(A, m * m, g) || (B != A && !all_finite(B, m * m, g))) {
         full_spans(m, sp);
         return;
     }
     for (size_t i = 0; i < m; i++) {
-        const double *a = A + i * m;
-        size_t lo = 0, hi = m;
-        while (lo < m && a[lo] == 0.0) lo++;
-        while (hi > lo && a[hi - 1] == 0.0) hi--;
-        sp->a_lo[i] = static_cast<uint32_t>(lo);
-        sp->a_hi[i] = static_cast<uint32_t>(hi);
+        row_span(A + i * m, m, &sp->a_lo[i], &sp->a_hi[i]);
+        poll_interrupt(g, static_cast<double>(m));
     }
+    // b_lo[j] is the first row with a non-zero in column j and b_hi[j] one
+    // past the last (m and 0 for a column of zeros).
     for (size_t j = 0; j < m; j++) {
-        size_t lo = 0, hi = m;
-        while (lo < m && B[lo * m + j] == 0.0) lo++;
-        while (hi > lo && B[(hi - 1) * m + j] == 0.0) hi--;
-        sp->b_lo[j] = static_cast<uint32_t>(lo);
-        sp->b_hi[j] = static_cast<uint32_t>(hi);
+        sp->b_lo[j] = static_cast<uint32_t>(m);
+        sp->b_hi[j] = 0;
+    }
+    for (size_t r = 0; r < m; r++) {
+        const double *b = B + r * m;
+        uint32_t lo, hi;
+        if (B == A) {
+            lo = sp->a_lo[r];
+            hi = sp->a_hi[r];
+        } else {
+            row_span(b, m, &lo, &hi);
+        }
+        const uint32_t r32 = static_cast<uint32_t>(r);
+        for (size_t j = lo; j < hi; j++) {
+            if (b[j] != 0.0) {
+                if (sp->b_lo[j] == m) sp->b_lo[j] = r32;
+                sp->b_hi[j] = r32 + 1;
+            }
+        }
+        poll_interrupt(g, static_cast<double>(m));
+    }
+}
+
+// Rows [i0, i1) and columns [j0, j1) of P, in i-r-j order: the last rows
+// and columns that the tiles leave over, or the whole product for the
+// scalar kernel.  With spans (sp->have), row i only runs r over the
+// non-zeros of A's row i (the skipped products have an exact zero operand).
+// A narrow strip of columns is first copied into the panel block: read in
+// place it would cost a cache and TLB miss per element, one row of B apart.
+// Every row polls, so that the scalar kernel and the strips of a large
+// order stay interruptible.
+void m_multiply_edge(const double *A, const double *B, double *P, size_t m, size_t i0,
+                     size_t i1, size_t j0, size_t j1, const Spans *sp, Guard *g) {
+    if (i0 >= i1 || j0 >= j1) return;
+    const size_t w = j1 - j0;
+    const double *bj = B + j0;
+    size_t stride = m;
+    if (w < 16 && w < m) {
+        for (size_t r = 0; r < m; r++)
+            for (size_t j = 0; j < w; j++) sp->pack[r * w + j] = B[r * m + j0 + j];
+        bj = sp->pack;
+        stride = w;
+        poll_interrupt(g, static_cast<double>(m) * static_cast<double>(w));
+    }
+    for (size_t i = i0; i < i1; i++) {
+        double *p = P + i * m + j0;
+        for (size_t j = 0; j < w; j++) p[j] = rzero();
+        const size_t r0 = sp->have ? sp->a_lo[i] : 0, r1 = sp->have ? sp->a_hi[i] : m;
+        for (size_t r = r0; r < r1; r++) {
+            const double a = A[i * m + r];
+            const double *b = bj + r * stride;
+            for (size_t j = 0; j < w; j++) p[j] = radd(p[j], rmul(a, b[j]));
+        }
+        poll_interrupt(g, static_cast<double>(r1 > r0 ? r1 - r0 : 1) * static_cast<double>(w));
     }
 }
 
@@ -480,12 +527,14 @@ void m_multiply(const double *A, const double *B, double *P, int m_, Kernel kern
     if (m_ <= 0) return;
     const size_t m = static_cast<size_t>(m_);
     size_t m4 = 0, mw = 0; // rows [0, m4) x columns [0, mw) done by tiles
+    sp->have = false;
 #if defined(__x86_64__)
     // Small orders have few zeros to skip, and looking for them would cost
     // as much as the products it saves.
     if (kern != KERNEL_SCALAR) {
-        if (m >= 96) find_spans(A, B, m, sp);
+        if (m >= 96) find_spans(A, B, m, sp, g);
         else full_spans(m, sp);
+        sp->have = true;
         poll_interrupt(g, 2.0 * static_cast<double>(m) * static_cast<double>(m));
     }
     // The widest tiles cover what they can (rows and columns in whole
@@ -512,9 +561,8 @@ void m_multiply(const double *A, const double *B, double *P, int m_, Kernel kern
 #endif
     // What the tiles do not cover: the last rows below m4, and the columns
     // from mw on in every row.
-    m_multiply_edge(A, B, P, m, m4, m, 0, mw);
-    m_multiply_edge(A, B, P, m, 0, m, mw, m);
-    if (kern == KERNEL_SCALAR) poll_interrupt(g, static_cast<double>(m) * static_cast<double>(m) * m);
+    m_multiply_edge(A, B, P, m, m4, m, 0, mw, sp, g);
+    m_multiply_edge(A, B, P, m, 0, m, mw, m, sp, g);
 }
 
 // V 10^e = A^n, n >= 1, by binary exponentiation on the way back up from
@@ -559,7 +607,10 @@ void m_power(const double *A, double *V, int64_t *e, int m, int n, Kernel kern, 
     *e = 2 * *e;
     const size_t c = static_cast<size_t>(m / 2) * static_cast<size_t>(m) + static_cast<size_t>(m / 2);
     if (V[c] > 1e140) {
-        for (size_t i = 0; i < mm; i++) V[i] = rmul(V[i], 1e-140);
+        for (size_t i = 0; i < mm; i++) {
+            V[i] = rmul(V[i], 1e-140);
+            if ((i & 0xfffff) == 0xfffff) poll_interrupt(g, 0x1p20);
+        }
         *e += 140;
     }
     give_back(g, B);
@@ -647,7 +698,7 @@ KS_EXPORT SEXP pKolmogorov2x(SEXP statistic, SEXP sn) {
     const size_t mm = ms * ms;
     const Kernel kern = pick_kernel();
 
-    Guard g = {{nullptr, nullptr, nullptr, nullptr}, PROTECT(R_MakeUnwindCont()), 0.0};
+    Guard g = {{nullptr, nullptr, nullptr, nullptr}, PROTECT(R_MakeUnwindCont()), PollClock()};
     double *H = take(&g, mm);
     double *Q = take(&g, mm);
 
@@ -669,12 +720,17 @@ KS_EXPORT SEXP pKolmogorov2x(SEXP statistic, SEXP sn) {
         for (size_t i = 1; i < ms - 1; i++) {
             const size_t j0 = (i + 1 > band) ? i + 1 - band + 1 : 1;
             for (size_t j = j0; j <= i; j++) H[i * ms + j] = f[i - j + 1];
-            poll_interrupt(&g, static_cast<double>(i - j0 + 1));
+            // A row of H lies on pages of its own, written for the first time:
+            // count those as work too.
+            poll_interrupt(&g, static_cast<double>(i - j0 + 1) + 1536.0);
         }
     }
     for (size_t i = 0; i + 1 < ms; i++) H[i * ms + i + 1] = 1.0;
     const size_t last = (ms - 1) * ms;
-    for (size_t i = 0; i < ms; i++) H[i * ms] = 1.0;
+    for (size_t i = 0; i < ms; i++) {
+        H[i * ms] = 1.0;
+        poll_interrupt(&g, 512.0); // a fresh page for each row of a large order
+    }
     for (size_t j = 0; j < ms; j++) H[last + j] = 1.0;
     // First column and last row lose the powers of h; the corner loses h^m
     // twice and gets (2h - 1)^m back when 2h > 1.
@@ -689,8 +745,10 @@ KS_EXPORT SEXP pKolmogorov2x(SEXP statistic, SEXP sn) {
     // its sign), so the chain stops there.
     for (size_t i = 0; i < ms; i++) {
         double v = H[i * ms];
-        for (size_t r = 1; r <= i + 1 && v != 0.0; r++) v = rdiv(v, static_cast<double>(r));
+        size_t r = 1;
+        for (; r <= i + 1 && v != 0.0; r++) v = rdiv(v, static_cast<double>(r));
         H[i * ms] = v;
+        poll_interrupt(&g, static_cast<double>(r));
     }
     for (size_t j = 1; j < ms; j++) {
         double v = H[last + j];
@@ -706,7 +764,7 @@ KS_EXPORT SEXP pKolmogorov2x(SEXP statistic, SEXP sn) {
     {
         double *block = ms <= 64 ? small_block : take(&g, 18 * ms);
         uint32_t *idx = reinterpret_cast<uint32_t *>(block + 16 * ms);
-        sp = {idx, idx + ms, idx + 2 * ms, idx + 3 * ms, block};
+        sp = {idx, idx + ms, idx + 2 * ms, idx + 3 * ms, block, false};
     }
     int64_t eQ = 0;
     m_power_centre(H, Q, &eQ, m, n, kern, &sp, &g);
@@ -807,17 +865,14 @@ inline bool band_advance(Band *b, double x, int n, double nd, double q) {
     return true;
 }
 
-// Lets R act on a pending interrupt or time limit every few million cells;
-// the sweeps below also call it every 2^16 or 2^18 columns, so that a wide
-// band (up to 2^31 columns) does not delay it by seconds.  The work vectors
-// come from R's transient allocator, which R reclaims itself when it jumps,
-// so the check may jump straight out.  Cells are counted in doubles: one
-// four-row sweep of a wide band passes 2^31.
-inline void poll_rows(double *work, double cells) {
-    *work += cells;
-    if (*work < 0x1p22) return;
-    *work = 0.0;
-    R_CheckUserInterrupt();
+// Lets R act on a pending interrupt or time limit about every 10 ms, or
+// after 2^22 cells.  The sweeps below call this every 2^16 or 2^18
+// columns, so that a wide band (up to 2^31 columns) does not delay it by
+// seconds, nor do slow first touches of a large fresh work vector.  The
+// work vectors come from R's transient allocator, which R reclaims itself
+// when it jumps, so the check may jump straight out.
+inline void poll_rows(PollClock *p, double cells) {
+    if (p->due(cells, 0x1p22)) R_CheckUserInterrupt();
 }
 
 // The number of cells from lo to hi, as a double.
@@ -917,7 +972,7 @@ inline bool sweep1(double *u, double w, int j0, int j1, double *prev) {
 int smirnov_rows(double *u, int m, int n, double q, double *result) {
     const double md = static_cast<double>(m);
     const double nd = static_cast<double>(n);
-    double work = 0.0;
+    PollClock work;
     Band b = {0, smirnov_row0(u, n, nd, q)};
     if (b.hi < 0) {
         *result = u[n];
@@ -1032,7 +1087,7 @@ inline void wide_sum(double a, int64_t ea, double b, int64_t eb, double *r, int6
 double smirnov_rows_wide(double *u, int64_t *ex, int m, int n, double q) {
     const double md = static_cast<double>(m);
     const double nd = static_cast<double>(n);
-    double work = 0.0;
+    PollClock work;
     Band b = {0, smirnov_row0(u, n, nd, q)};
     // Row 0 holds ones, 0.5 * 2^1, and zeros.
     for (int j = 0; j <= n; j++) {
@@ -1181,7 +1236,7 @@ bool leave_block(double *u, double *c, int nc, int64_t *E, int b, int n, double 
 int smirnov_rows_blocked(double *u, int64_t *E, int m, int n, double q, double *result) {
     const double md = static_cast<double>(m);
     const double nd = static_cast<double>(n);
-    double work = 0.0;
+    PollClock work;
     const int nb = n / smirnov_block + 1;
     for (int b = 0; b < nb; b++) E[b] = 0;
     Band b = {0, smirnov_row0(u, n, nd, q)};
@@ -1349,7 +1404,7 @@ bool smirnov_equal(int n, int64_t c, double *result) {
     const double nd = static_cast<double>(n);
     DD r = {1.0, 0.0}, sum = {0.0, 0.0};
     int64_t t = 0;
-    double work = 0.0;
+    PollClock work;
     for (int64_t k = 1; k * c <= n; k++) {
         for (; t < k * c && r.hi >= 0x1p-200; t++) {
             const double td = static_cast<double>(t);

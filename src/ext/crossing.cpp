@@ -237,7 +237,7 @@ void convolve(const double *v, int64_t vlen, const double *kh, const double *kl,
     int64_t o = 0;
     // A single step can be long (a wide band and a long kernel): it lets R
     // act on an interrupt or time limit now and then.
-    double work = 0.0;
+    PollClock work;
     for (; o < klen - 1 && o < olen; o++) {
         out[o] = conv_one(v, vlen, kh, kl, klen, o);
         poll(&work, static_cast<double>(klen));
@@ -369,7 +369,7 @@ Crossing crossing(int n, check_source next, void *self, const char *what) {
     KernelCache cache;
     std::memset(&cache, 0, sizeof cache);
     Acc leave = {0.0, 0.0, 0};
-    double work = 0.0;
+    PollClock work;
     bool empty = false;
     Check c;
     while (next(self, &c)) {
@@ -468,7 +468,7 @@ xp crossing_slope(int n, check_source next, void *self, const char *what) {
     dd prev = dd_of(0.0);
     KernelCache cache;
     std::memset(&cache, 0, sizeof cache);
-    double work = 0.0;
+    PollClock work;
     Check c;
     while (next(self, &c)) {
         int64_t olo, ohi;

@@ -110,7 +110,8 @@ double kolm_q(double p, int n, int alt, bool lower, bool logp) {
 // One draw of D_n: the order statistics of n uniforms as normalised partial
 // sums of n + 1 exponentials, so no sort is needed.
 double kolm_draw(int n, int alt, double *e) {
-    double s = 0.0, work = 0.0;
+    double s = 0.0;
+    PollClock work;
     for (int i = 0; i < n; i++) {
         e[i] = exp_rand();
         s += e[i];
@@ -278,7 +279,7 @@ double smir_draw(int m, int n, int alt, Ties t, int *pos, char *isx) {
         pos[i] = i;
         isx[i] = 0;
     }
-    double work = 0.0;
+    PollClock work;
     for (int i = 0; i < m; i++) {
         if ((i & 0xfffff) == 0xfffff) poll(&work, 0x1p24);
         const int j = i + static_cast<int>(R_unif_index(static_cast<double>(N - i)));
@@ -420,7 +421,7 @@ SEXP ksx_r_kolmogorov(SEXP snn, SEXP n, SEXP alt) {
     double *e = reinterpret_cast<double *>(R_alloc(static_cast<size_t>(maxn) + 1, sizeof(double)));
     bool na = false;
     GetRNGstate();
-    double work = 0.0;
+    PollClock work;
     for (R_xlen_t i = 0; i < len; i++) {
         const double nv = a.at(i);
         if (ISNA(nv)) {
@@ -498,7 +499,7 @@ SEXP ksx_r_smirnov2(SEXP snn, SEXP m, SEXP n, SEXP alt, SEXP blocks) {
     char *isx = R_alloc(static_cast<size_t>(maxN) + 1, 1);
     bool na = false;
     GetRNGstate();
-    double work = 0.0;
+    PollClock work;
     for (R_xlen_t i = 0; i < len; i++) {
         const double mm = a[0].at(i), nv = a[1].at(i);
         if (ISNA(mm) || ISNA(nv)) {

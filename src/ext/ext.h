@@ -13,6 +13,7 @@
 // Exact IEEE double arithmetic is assumed here too: refuse the flags that
 // break it, as the exact module does.
 #include "../ks_float_checks.h"
+#include "../ks_poll.h"
 
 #if defined(__clang__)
 #pragma STDC FP_CONTRACT OFF
@@ -137,13 +138,11 @@ double module_ks2(double x, double tol);
 // Interrupts and memory.
 // ---------------------------------------------------------------------------
 
-// Lets R act on a pending interrupt or time limit once about 2^24 units of
-// work have passed since the last look.  Only R_alloc memory may be live.
-inline void poll(double *work, double add) {
-    *work += add;
-    if (*work < 16777216.0) return;
-    *work = 0.0;
-    R_CheckUserInterrupt();
+// Lets R act on a pending interrupt or time limit about every 10 ms, or
+// once 2^24 units of work have passed since the last look.  Only R_alloc
+// memory may be live.
+inline void poll(PollClock *p, double add) {
+    if (p->due(add, 16777216.0)) R_CheckUserInterrupt();
 }
 
 // The largest working memory an exact computation may take, in bytes, from

@@ -94,7 +94,7 @@ inline double sbt_log_term(const SbtTerms *t, double j) {
 xp sbt_upper(int n, dd s) {
     const SbtTerms t = sbt_terms(n, s);
     LogSum sum = {-INFINITY, dd_of(0.0)};
-    double work = 0.0;
+    PollClock work;
     for (double j = 0.0; j <= t.jmax; j += 1.0) {
         logsum_add(&sum, sbt_log_term(&t, j));
         poll(&work, 64.0);
@@ -285,7 +285,7 @@ xp sbt_slope(int n, dd s, double *kappa) {
     const dd s2n = dd_mul_d(dd_mul(s, s), t.N);
     const double logs = std::log(t.sv);
     LogAcc sum = {-INFINITY, dd_of(0.0), dd_of(0.0)};
-    double work = 0.0;
+    PollClock work;
     for (double j = 0.0; j <= t.jmax; j += 1.0) {
         const dd rest = dd_add_d(t.top, -j); // n - s - j > 0
         const double num = dd_val(dd_sub(s2n, dd_mul_d(rest, j)));
@@ -381,7 +381,7 @@ xp one_sided_density(int n, dd s) {
 xp boundary_density_sum(int n, dd s) {
     const double N = static_cast<double>(n);
     LogAcc sum = {-INFINITY, dd_of(0.0), dd_of(0.0)};
-    double work = 0.0;
+    PollClock work;
     for (double i = dd_floor(s) + 1.0; i <= N; i += 1.0) {
         const double a = dd_val(dd_div_d(dd_add_d(dd_neg(s), i), N));
         if (a > 0.0 && a < 1.0) logacc_add(&sum, Rf_dbinom(i - 1.0, N - 1.0, a, 1));

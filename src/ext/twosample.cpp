@@ -406,7 +406,7 @@ xp sweep(const Problem &P, Chain c, bool strip, bool *cut) {
     Lower dn;
     up.start(P);
     dn.start(P);
-    double work = 0.0;
+    PollClock work;
     // The strip.  After s steps the number of x's of the uniform path is
     // hypergeometric with mean s m / N, and by Hoeffding's inequality for
     // sampling without replacement it lies farther than w from the mean with
@@ -563,7 +563,7 @@ xp equal_upper(int n, int64_t c, int alt) {
     const double nd = static_cast<double>(n);
     dd r = dd_of(1.0), sum = dd_of(0.0);
     int64_t e = 0, e1 = 0, t = 0;
-    double work = 0.0;
+    PollClock work;
     const int64_t kmax = alt == ALT_TWO ? n / c : 1;
     for (int64_t k = 1; k <= kmax; k++) {
         for (; t < k * c; t++) {

@@ -33,6 +33,21 @@ test_that("a time limit stops the one-sample matrix power and frees its blocks",
   expect_equal(pk2x(0.274, 10L), 0.628, tolerance = 1e-3)
 })
 
+test_that("a time limit stops every kernel inside one product", {
+  skip_on_cran()
+  # The scalar kernel once polled only between products (a minute each at
+  # m = 4001); the strips beside the tiles (m = 8001 leaves one column) and
+  # the search for zero spans read columns of large blocks.
+  for (k in c("scalar", "sse2", NA)) {
+    r <- withr::with_envvar(c(KSDIST_KERNEL = k), under_limit(pk2x(0.5, 4000L), 0.3))
+    expect_match(r$msg, "reached elapsed time limit")
+    expect_lt(r$took, 5)
+  }
+  r <- under_limit(pk2x(2, 2000L), 0.3)
+  expect_match(r$msg, "reached elapsed time limit")
+  expect_lt(r$took, 5)
+})
+
 test_that("a time limit stops the two-sample rows", {
   skip_on_cran()
   skip_if_not(file.exists("/proc/self/status"))
