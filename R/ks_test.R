@@ -15,29 +15,28 @@ ks_test.default <- function(x, y, ..., alternative = c("two.sided", "less", "gre
   yname <- deparse1(substitute(y))
   alternative <- check_alternative(alternative)
   if (!is.null(exact) && (!is.logical(exact) || length(exact) != 1L || is.na(exact)))
-    stop("'exact' must be NULL, TRUE or FALSE", call. = FALSE)
+    stop_call("'exact' must be NULL, TRUE or FALSE")
   tol <- check_tol(tol)
   x <- check_sample(x, "x")
   x_na <- sum(is.na(x))
   if (x_na) x <- x[!is.na(x)]
   if (length(x) < 1L)
-    stop("not enough (non-missing) 'x' observations", call. = FALSE)
+    stop_call("not enough (non-missing) 'x' observations")
   if (missing(y))
-    stop("'y' must be a second sample (a numeric vector) or a distribution function, its name, or a step function",
-         call. = FALSE)
+    stop_call("'y' must be a second sample (a numeric vector) or a distribution function, its name, or a step function")
 
   if (is.numeric(y) || is.factor(y) || is_date(y)) {
     extra <- list(...)
     if (length(extra))
-      stop(sprintf("the two-sample test takes no further arguments, but got %s",
-                   describe_args(extra, sys.call())), call. = FALSE)
+      stop_call(sprintf("the two-sample test takes no further arguments, but got %s",
+                        describe_args(extra)))
     if (!is.null(support))
-      stop("'support' belongs to a one-sample test against a distribution with jumps", call. = FALSE)
+      stop_call("'support' belongs to a one-sample test against a distribution with jumps")
     y <- check_sample(y, "y")
     y_na <- sum(is.na(y))
     if (y_na) y <- y[!is.na(y)]
     if (length(y) < 1L)
-      stop("not enough (non-missing) 'y' observations", call. = FALSE)
+      stop_call("not enough (non-missing) 'y' observations")
     res <- ks_two(x, y, alternative, exact, tol)
     res$data.name <- paste(na_note(xname, x_na), "and", na_note(yname, y_na))
     res$names <- c(xname, yname)
@@ -54,7 +53,7 @@ ks_test.default <- function(x, y, ..., alternative = c("two.sided", "less", "gre
 
 ks_test.formula <- function(formula, data, subset, na.action, ...) {
   if (missing(formula) || length(formula) != 3L || length(formula[[3L]]) != 1L)
-    stop("'formula' must be of the form 'values ~ group' with one grouping variable", call. = FALSE)
+    stop_call("'formula' must be of the form 'values ~ group' with one grouping variable")
   mf <- match.call(expand.dots = FALSE)
   m <- match(c("formula", "data", "subset", "na.action"), names(mf), 0L)
   mf <- mf[c(1L, m)]
@@ -63,22 +62,13 @@ ks_test.formula <- function(formula, data, subset, na.action, ...) {
   values <- mf[[1L]]
   g <- factor(mf[[2L]])
   if (nlevels(g) != 2L)
-    stop(sprintf("the grouping variable '%s' must have exactly 2 levels, not %d",
-                 names(mf)[2L], nlevels(g)), call. = FALSE)
+    stop_call(sprintf("the grouping variable '%s' must have exactly 2 levels, not %d",
+                 names(mf)[2L], nlevels(g)))
   groups <- split(values, g)
   res <- ks_test.default(groups[[1L]], groups[[2L]], ...)
   res$data.name <- paste(names(mf)[1L], "by", names(mf)[2L])
   res$names <- paste(names(mf)[2L], "=", levels(g))
   res
-}
-
-check_alternative <- function(alternative) {
-  choices <- c("two.sided", "less", "greater")
-  if (identical(alternative, choices)) return("two.sided")
-  if (!is.character(alternative) || length(alternative) != 1L || is.na(alternative) ||
-      is.na(k <- pmatch(alternative, choices)))
-    stop("'alternative' must be one of \"two.sided\", \"less\", \"greater\"", call. = FALSE)
-  choices[k]
 }
 
 alternative_text <- function(alternative, two) {
@@ -90,57 +80,17 @@ alternative_text <- function(alternative, two) {
                    else "the CDF of x lies above the null hypothesis")
 }
 
-is_date <- function(x) inherits(x, c("Date", "POSIXt", "difftime"))
-
-# Observations: a numeric vector, with a message that says what was
-# expected for the common mistakes.
-check_sample <- function(x, name) {
-  what <- if (is.factor(x)) "a factor"
-          else if (is_date(x)) sprintf("a date or time (class '%s'); use as.numeric(%s) to test its numeric values",
-                                       class(x)[1L], name)
-          else if (is.data.frame(x)) "a data frame; pass one of its columns"
-          else if (is.list(x)) "a list"
-          else if (is.character(x)) "a character vector"
-          else if (is.complex(x)) "a complex vector"
-          else if (!is.numeric(x) && !(is.logical(x) && all(is.na(x)))) describe(x)
-          else NULL
-  if (!is.null(what))
-    stop(sprintf("'%s' must be a numeric vector of observations, not %s", name, what), call. = FALSE)
-  as.double(x)
-}
-
-describe_args <- function(extra, call) {
+describe_args <- function(extra) {
   nm <- names(extra)
   if (is.null(nm)) nm <- rep("", length(extra))
   shown <- ifelse(nzchar(nm), nm, "an unnamed argument")
   paste(sQuote(shown, FALSE), collapse = ", ")
 }
 
-# The null distribution function of a one-sample test: a function, the name
-# of one, or a step function.
-null_function <- function(y, env) {
-  if (is.character(y)) {
-    if (length(y) != 1L || is.na(y))
-      stop("'y' must name a single distribution function", call. = FALSE)
-    if (!nzchar(y))
-      stop("'y' is an empty string: give a distribution function or its name, such as \"pnorm\", or a second sample",
-           call. = FALSE)
-    f <- get0(y, envir = env, mode = "function")
-    if (is.null(f))
-      stop(sprintf("'y' names no function: \"%s\"", y), call. = FALSE)
-    return(f)
-  }
-  if (is.function(y)) return(y)
-  stop(sprintf("'y' must be a second sample (a numeric vector) or a distribution function, its name, or a step function, not %s",
-               describe(y)), call. = FALSE)
-}
-
 na_note <- function(name, k) {
   if (k == 0) name
   else sprintf("%s (%d missing value%s removed)", name, k, if (k == 1) "" else "s")
 }
-
-alt_code <- function(alternative) match(alternative, c("two.sided", "greater", "less")) - 1L
 
 stat_name <- function(alternative)
   switch(alternative, two.sided = "D", greater = "D^+", less = "D^-")
@@ -174,21 +124,19 @@ ks_one <- function(x, cdf, args, alternative, exact, tol, support) {
   if (inherits(cdf, "stepfun") || !is.null(support) || jumps) {
     range <- null_range(cdf, args, support, xs, Fx, Fl)
     if (is.null(range) && jumps)
-      warning(paste("the null distribution has jumps but its support could not be determined:",
+      warn_call(paste("the null distribution has jumps but its support could not be determined:",
                     "pass 'support' (the points where it jumps) for the exact p-value;",
-                    "the p-value for a continuous null is used, which is conservative"),
-              call. = FALSE)
+                    "the p-value for a continuous null is used, which is conservative"))
   }
   discrete <- !is.null(range) && !identical(range, list(lo = 0, hi = 1))
   if (ties && !discrete)
-    warning(paste("ties are present, which have probability 0 under a continuous null:",
-                  "the p-value is that of the statistic as computed from the tied data"),
-            call. = FALSE)
+    warn_call(paste("ties are present, which have probability 0 under a continuous null:",
+                  "the p-value is that of the statistic as computed from the tied data"))
   use_exact <- if (is.null(exact)) n <= exact_one_limit else exact
   if (use_exact && discrete) {
-    p <- .Call(.ext$ksx_pvalue_range, D, n, range$lo, range$hi, alt_code(alternative))
+    p <- .Call(.ext$ksx_discrete_pvalue, D, n, range$lo, range$hi, alternative)
   } else if (use_exact) {
-    p <- .Call(.ext$ksx_pvalue1, D, n, alt_code(alternative))
+    p <- pkolmogorov(D, n, lower.tail = FALSE, alternative = alternative)
   } else {
     p <- pkolmogorov_limit(sqrt(n) * D, tol = tol, lower.tail = FALSE, alternative = alternative)
   }
@@ -200,13 +148,6 @@ ks_one <- function(x, cdf, args, alternative, exact, tol, support) {
        discrete = discrete)
 }
 
-check_cdf_values <- function(v, n) {
-  if (!is.numeric(v) || length(v) != n || anyNA(v) || any(v < 0 | v > 1))
-    stop("'y' must be a distribution function returning one probability in [0, 1] for each 'x'",
-         call. = FALSE)
-  as.double(v)
-}
-
 # Two samples ---------------------------------------------------------------
 
 ks_two <- function(x, y, alternative, exact, tol) {
@@ -215,23 +156,22 @@ ks_two <- function(x, y, alternative, exact, tol) {
   # Both empirical functions after each block of equal pooled values, as
   # counts: the statistic is K/(m n) with K a whole number, computed in
   # 64-bit integers, and exact as a double while m n stays below 2^53.
-  s <- .Call(.ext$ksx_two_statistic, x, y)
+  s <- .Call(.ext$ksx_smirnov_statistic, x, y)
   k <- match(alternative, c("two.sided", "greater", "less"))
   K <- s$K[k]
   mn <- as.double(m) * n
   D <- K / mn
-  exact_ok <- mn <= 2^53
+  exact_ok <- .Call(.ext$ksx_smirnov_exact_size, m, n)
   ties <- !is.null(s$blocks)
   use_exact <- (if (is.null(exact)) mn <= exact_two_limit else exact) && exact_ok
   if (isTRUE(exact) && !exact_ok)
-    warning("the samples are too large for the exact distribution: the limiting one is used",
-            call. = FALSE)
+    warn_call("the samples are too large for the exact distribution: the limiting one is used")
   if (use_exact) {
-    p <- .Call(.ext$ksx_pvalue2, K, m, n, alt_code(alternative), s$blocks)
+    p <- .Call(.ext$ksx_smirnov_pvalue, K, m, n, alternative, s$blocks)
   } else {
     if (ties)
-      warning(paste("ties are present: the p-value from the limiting distribution is approximate;",
-                    "use exact = TRUE for the exact p-value given the ties"), call. = FALSE)
+      warn_call(paste("ties are present: the p-value from the limiting distribution is approximate;",
+                    "use exact = TRUE for the exact p-value given the ties"))
     p <- pkolmogorov_limit(sqrt(mn / (m + n)) * D, tol = tol, lower.tail = FALSE,
                            alternative = alternative)
   }

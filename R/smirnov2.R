@@ -24,11 +24,10 @@ tie_blocks <- function(pooled, m, n) {
   if (is.null(pooled)) return(NULL)
   pooled <- check_sample(pooled, "pooled")
   if (anyNA(pooled))
-    stop("'pooled' must not contain missing values", call. = FALSE)
+    stop_call("'pooled' must not contain missing values")
   if (length(m) != 1L || length(n) != 1L || !is.numeric(m) || !is.numeric(n) ||
       is.na(m) || is.na(n) || length(pooled) != m + n)
-    stop("with 'pooled', 'm' and 'n' must be single sizes adding up to the length of 'pooled'",
-         call. = FALSE)
+    stop_call("with 'pooled', 'm' and 'n' must be single sizes adding up to the length of 'pooled'")
   b <- tabulate(match(pooled, sort(unique(pooled))))
   if (length(b) == length(pooled)) NULL else b
 }

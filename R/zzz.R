@@ -14,7 +14,7 @@
   bad <- .module_bit_mismatch()
   if (!is.null(bad)) {
     library.dynam.unload("ksdist", file.path(libname, pkgname))
-    stop(.module_bit_message(bad), call. = FALSE)
+    stop_call(.module_bit_message(bad))
   }
   dll <- library.dynam("ksdist_ext", pkgname, libname)
   routines <- getDLLRegisteredRoutines(dll)$.Call

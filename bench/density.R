@@ -8,8 +8,8 @@
 # time per call and the ratio of the density's to the slower tail's.
 
 library(ksdist)
-dens <- function(d, n, alt) .Call(ksdist:::.ext$ksx_density_raw, d, as.integer(n), as.integer(alt))
-cdf <- function(d, n, alt, up) .Call(ksdist:::.ext$ksx_ks1_raw, d, as.integer(n), as.integer(alt), up)
+dens <- function(d, n, alt) .Call(ksdist:::.ext$ksx_hook_kolmogorov_density, d, as.integer(n), as.integer(alt), 0L)[1:2]
+cdf <- function(d, n, alt, up) .Call(ksdist:::.ext$ksx_hook_kolmogorov, d, as.integer(n), as.integer(alt), up)
 
 timed <- function(f, reps = 3) {
   calls <- 1

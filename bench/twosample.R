@@ -1,10 +1,10 @@
-# Times of the two-sample tails of ksdist_ext (routine ksx_ks2_raw), lower
+# Times of the two-sample tails of ksdist_ext (routine ksx_hook_smirnov), lower
 # and upper, next to the exact module's pSmirnov2x at the same statistic,
 # with the nanoseconds per cell swept by the faster of the two.
 #
 #   Rscript bench/twosample.R      (with ksdist installed from this tree)
 library(ksdist, warn.conflicts = FALSE)
-ks2 <- function(K, m, n, alt, upper) .Call(ksdist:::.ext$ksx_ks2_raw, K, m, n, alt, NULL, upper)
+ks2 <- function(K, m, n, alt, upper) .Call(ksdist:::.ext$ksx_hook_smirnov, K, m, n, alt, NULL, upper)
 
 reps <- as.integer(Sys.getenv("KSDIST_BENCH_REPS", "7"))
 # Median over reps of the time per call; quick calls repeat for 0.2 s.

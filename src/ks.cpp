@@ -11,7 +11,7 @@
 // Three layers keep it so:
 //
 //  1. Flags that change results and announce themselves through a macro are
-//     refused at compile time (ks_float_checks.h).
+//     refused at compile time (ksdist.h).
 //  2. Flags that do not announce themselves (clang's -ffp-contract=fast,
 //     which also overrides every contraction pragma; clang's
 //     -freciprocal-math and -fassociative-math, which define no macro) cannot
@@ -24,24 +24,11 @@
 //     .onLoad evaluates fixed cases of each entry point and compares their
 //     bit patterns with stored ones, and refuses to load on any difference.
 
-#include "ks_float_checks.h"
-#include "ks_poll.h"
-
-// Contraction off for this file also where the compiler honours a pragma
-// (gcc does, even under -ffp-contract=fast); the barriers cover the rest.
-#if defined(__clang__)
-#pragma STDC FP_CONTRACT OFF
-#elif defined(__GNUC__)
-#pragma GCC optimize("fp-contract=off")
-#endif
+#include "ksdist.h"
+#include "smirnov_equal.h"
 
 #include <algorithm>
-#include <cfloat>
-#include <cmath>
-#include <climits>
-#include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
 #define R_NO_REMAP
 #include <R.h>
@@ -49,65 +36,12 @@
 
 #define KS_EXPORT extern "C" __attribute__((visibility("default")))
 
+// The exact-arithmetic toolkit (barriers, double-double, powers of two, the
+// size limits, the polling clock) comes from ksdist.h; everything here stays
+// private to this file.
+using namespace ks;
+
 namespace {
-
-// ---------------------------------------------------------------------------
-// Arithmetic the optimiser cannot rearrange.
-//
-// KS_OPAQUE(v) is an empty asm statement that claims to read and rewrite v in
-// a register: it emits no instruction, but the compiler must assume that v
-// changed there, so nothing computed before it can be merged with anything
-// computed after it.  A product marked so cannot be fused into the add that
-// consumes it; a partial sum marked so cannot be regrouped with the next
-// term; operands marked so in the same statement as a division hide the
-// divisor, so no reciprocal can be formed or hoisted.
-// ---------------------------------------------------------------------------
-#if defined(__x86_64__) || defined(__i386__)
-#define KS_OPAQUE(v) __asm__("" : "+x"(v))
-#define KS_OPAQUE2(a, b) __asm__("" : "+x"(a), "+x"(b))
-#elif defined(__aarch64__)
-#define KS_OPAQUE(v) __asm__("" : "+w"(v))
-#define KS_OPAQUE2(a, b) __asm__("" : "+w"(a), "+w"(b))
-#else
-#define KS_OPAQUE(v) __asm__("" : "+m"(v))
-#define KS_OPAQUE2(a, b) __asm__("" : "+m"(a), "+m"(b))
-#endif
-
-// v itself, hidden from the optimiser.
-inline double hidden(double v) {
-    KS_OPAQUE(v);
-    return v;
-}
-inline double rmul(double a, double b) { return hidden(a * b); }
-inline double radd(double a, double b) { return hidden(a + b); }
-inline double rsub(double a, double b) { return hidden(a - b); }
-inline double rdiv(double a, double b) {
-    KS_OPAQUE2(a, b);
-    return hidden(a / b);
-}
-// The library functions, with arguments and result hidden the same way:
-// with -fapprox-func or -funsafe-math-optimizations clang would otherwise
-// turn pow(x, (double)i) into repeated multiplication and pow(10, e) into
-// exp10(e), which round differently.
-inline double rpow(double x, double y) {
-    KS_OPAQUE2(x, y);
-    return hidden(std::pow(x, y));
-}
-inline double rexp(double x) { return hidden(std::exp(hidden(x))); }
-inline double rlog(double x) { return hidden(std::log(hidden(x))); }
-inline double rsqrt(double x) { return hidden(std::sqrt(hidden(x))); }
-
-// A zero the optimiser cannot see, to start sums: 0 + x is then really
-// computed (it turns -0 into +0, which -fno-signed-zeros would skip).
-inline double rzero() { return hidden(0.0); }
-
-// Truncate toward zero to a 32-bit integer.  Values outside the int range
-// (and NaN) map to INT_MIN, the "integer indefinite" that the hardware
-// conversion produces; doing it explicitly keeps the conversion defined.
-inline int trunc_to_int(double x) {
-    if (x > -2147483649.0 && x < 2147483648.0) return static_cast<int>(x);
-    return INT_MIN;
-}
 
 // A double vector for pKS2 to overwrite: a copy of a double vector, or a
 // fresh coercion of an integer or logical one (NA becomes NA_real_).  Other
@@ -650,10 +584,6 @@ void m_power_centre(const double *A, double *V, int64_t *e, int m, int n, Kernel
     }
 }
 
-// Largest n d for which m = 2 floor(n d) + 1 has m^2 < 2^31: the matrix
-// order and its element count stay in the 32-bit range.
-constexpr double max_nd = 23170.0;
-
 // True when n!/n^n times s 10^e is certain to end below 1e-420, so that the
 // final p = 10^eQ s of the factorial loop is exactly +0 whatever the loop
 // does on the way; s must be a positive finite double of at least 1e-140.
@@ -674,6 +604,93 @@ bool factorial_loop_gives_zero(double s0, int64_t e0, int n) {
     return bound < -610.0;
 }
 
+// H, m x m (H came zeroed from the allocator), for n d = k - h.  Ones on
+// and below the diagonal and on the first superdiagonal; strictly inside
+// (rows 1..m-2, columns 1..i) element (i, j) is then divided by 1, 2, ...,
+// i - j + 1 in turn, so its value depends on i - j alone: f[r] =
+// ((1/1)/2).../r is computed once per diagonal (in scratch, room for m
+// doubles), with the very same roundings.  f[r] is exactly 0 from r of
+// about 178 on: only the band below the diagonal is written, O(m) work per
+// row.  The first column and the last row lose the powers of h, the corner
+// loses h^m twice and gets (2h - 1)^m back when 2h > 1, and then they get
+// their divisions one by one.
+void build_matrix(double *H, double *scratch, int m, double h, Guard *g) {
+    const size_t ms = static_cast<size_t>(m);
+    size_t band = ms; // f[r] == 0 for r >= band
+    if (m > 2) {
+        double *f = scratch;
+        f[0] = 1.0;
+        for (size_t r = 1; r < ms - 1; r++) {
+            f[r] = rdiv(f[r - 1], static_cast<double>(r));
+            if (f[r] == 0.0 && band == ms) band = r;
+        }
+        for (size_t i = 1; i < ms - 1; i++) {
+            const size_t j0 = (i + 1 > band) ? i + 1 - band + 1 : 1;
+            for (size_t j = j0; j <= i; j++) H[i * ms + j] = f[i - j + 1];
+            // A row of H lies on pages of its own, written for the first time:
+            // count those as work too.
+            poll_interrupt(g, static_cast<double>(i - j0 + 1) + 1536.0);
+        }
+    }
+    for (size_t i = 0; i + 1 < ms; i++) H[i * ms + i + 1] = 1.0;
+    const size_t last = (ms - 1) * ms;
+    for (size_t i = 0; i < ms; i++) {
+        H[i * ms] = 1.0;
+        poll_interrupt(g, 512.0); // a fresh page for each row of a large order
+    }
+    for (size_t j = 0; j < ms; j++) H[last + j] = 1.0;
+    for (size_t i = 0; i < ms; i++) {
+        H[i * ms] = rsub(H[i * ms], rpow(h, static_cast<double>(i + 1)));
+        H[last + i] = rsub(H[last + i], rpow(h, static_cast<double>(ms - i)));
+    }
+    if (rsub(radd(h, h), 1.0) > 0.0)
+        H[last] = radd(rpow(rsub(rmul(2.0, h), 1.0), static_cast<double>(m)), H[last]);
+    // A value that has reached 0 stays 0 (of its sign), so a chain of
+    // divisions stops there.
+    for (size_t i = 0; i < ms; i++) {
+        double v = H[i * ms];
+        size_t r = 1;
+        for (; r <= i + 1 && v != 0.0; r++) v = rdiv(v, static_cast<double>(r));
+        H[i * ms] = v;
+        poll_interrupt(g, static_cast<double>(r));
+    }
+    for (size_t j = 1; j < ms; j++) {
+        double v = H[last + j];
+        for (size_t r = 1; r <= ms - j && v != 0.0; r++) v = rdiv(v, static_cast<double>(r));
+        H[last + j] = v;
+    }
+}
+
+// n!/n^n times s 10^eQ, multiplied in one factor at a time, moving 140
+// decades into the exponent whenever s would otherwise drift towards
+// underflow; the exponent is applied at the very end.  The index is 64-bit:
+// with n = INT_MAX a 32-bit i <= n would never end.
+//
+// Up to 2^31 steps of a division chain take about 20 s, while the matrix
+// for such n is often tiny, so the loop ends as soon as its outcome is
+// known.  Some values of s are fixed points of a step: +-0 and -inf stay as
+// they are and move 140 decades each time, NaN and +inf stay as they are
+// and move nothing (a power whose elements overflowed ends here).  And a
+// positive s whose product with n!/n^n must end below 1e-420 gives exactly
+// +0 (see factorial_loop_gives_zero).
+double apply_factorial(double s, int64_t eQ, int n, Guard *g) {
+    if (factorial_loop_gives_zero(s, eQ, n)) return 0.0;
+    const double nd = static_cast<double>(n);
+    for (int64_t i = 1; i <= n; i++) {
+        if (s == 0.0 || !std::isfinite(s)) {
+            if (!(s > 0.0) && !std::isnan(s)) eQ -= 140 * (static_cast<int64_t>(n) - i + 1);
+            break;
+        }
+        s = rdiv(rmul(s, static_cast<double>(i)), nd);
+        if (s < 1e-140) {
+            s = rmul(s, 1e140);
+            eQ -= 140;
+        }
+        if ((i & 0x3fffff) == 0) poll_interrupt(g, 0x1p24);
+    }
+    return rmul(rpow(10.0, static_cast<double>(eQ)), s);
+}
+
 } // namespace
 
 KS_EXPORT SEXP pKolmogorov2x(SEXP statistic, SEXP sn) {
@@ -689,7 +706,7 @@ KS_EXPORT SEXP pKolmogorov2x(SEXP statistic, SEXP sn) {
     if (std::isnan(d)) return Rf_ScalarReal(d);
     const double t = rmul(d, static_cast<double>(n));
     if (t <= -1.0) return Rf_ScalarReal(0.0);
-    if (!(t < max_nd)) return Rf_ScalarReal(d >= 1.0 ? 1.0 : R_NaN);
+    if (!(t < KOLMOGOROV_MAX_ND)) return Rf_ScalarReal(d >= 1.0 ? 1.0 : R_NaN);
 
     const int k = static_cast<int>(t) + 1;
     const int m = 2 * k - 1;
@@ -701,108 +718,23 @@ KS_EXPORT SEXP pKolmogorov2x(SEXP statistic, SEXP sn) {
     Guard g = {{nullptr, nullptr, nullptr, nullptr}, PROTECT(R_MakeUnwindCont()), PollClock()};
     double *H = take(&g, mm);
     double *Q = take(&g, mm);
-
-    // H starts as ones on and below the diagonal and on the first
-    // superdiagonal.  Strictly inside (rows 1..m-2, columns 1..i) element
-    // (i, j) is then divided by 1, 2, ..., i - j + 1 in turn, so its value
-    // depends on i - j alone: f[r] = ((1/1)/2).../r is computed once per
-    // diagonal (in Q, which is not needed yet), with the very same
-    // roundings.  f[r] is exactly 0 from r of about 178 on, and H came
-    // zeroed: only the band below the diagonal is written, O(m) work per row.
-    size_t band = ms; // f[r] == 0 for r >= band
-    if (m > 2) {
-        double *f = Q;
-        f[0] = 1.0;
-        for (size_t r = 1; r < ms - 1; r++) {
-            f[r] = rdiv(f[r - 1], static_cast<double>(r));
-            if (f[r] == 0.0 && band == ms) band = r;
-        }
-        for (size_t i = 1; i < ms - 1; i++) {
-            const size_t j0 = (i + 1 > band) ? i + 1 - band + 1 : 1;
-            for (size_t j = j0; j <= i; j++) H[i * ms + j] = f[i - j + 1];
-            // A row of H lies on pages of its own, written for the first time:
-            // count those as work too.
-            poll_interrupt(&g, static_cast<double>(i - j0 + 1) + 1536.0);
-        }
-    }
-    for (size_t i = 0; i + 1 < ms; i++) H[i * ms + i + 1] = 1.0;
-    const size_t last = (ms - 1) * ms;
-    for (size_t i = 0; i < ms; i++) {
-        H[i * ms] = 1.0;
-        poll_interrupt(&g, 512.0); // a fresh page for each row of a large order
-    }
-    for (size_t j = 0; j < ms; j++) H[last + j] = 1.0;
-    // First column and last row lose the powers of h; the corner loses h^m
-    // twice and gets (2h - 1)^m back when 2h > 1.
-    for (size_t i = 0; i < ms; i++) {
-        H[i * ms] = rsub(H[i * ms], rpow(h, static_cast<double>(i + 1)));
-        H[last + i] = rsub(H[last + i], rpow(h, static_cast<double>(ms - i)));
-    }
-    if (rsub(radd(h, h), 1.0) > 0.0)
-        H[last] = radd(rpow(rsub(rmul(2.0, h), 1.0), static_cast<double>(m)), H[last]);
-    // The first column and the last row start from their own values and get
-    // their divisions one by one; a value that has reached 0 stays 0 (of
-    // its sign), so the chain stops there.
-    for (size_t i = 0; i < ms; i++) {
-        double v = H[i * ms];
-        size_t r = 1;
-        for (; r <= i + 1 && v != 0.0; r++) v = rdiv(v, static_cast<double>(r));
-        H[i * ms] = v;
-        poll_interrupt(&g, static_cast<double>(r));
-    }
-    for (size_t j = 1; j < ms; j++) {
-        double v = H[last + j];
-        for (size_t r = 1; r <= ms - j && v != 0.0; r++) v = rdiv(v, static_cast<double>(r));
-        H[last + j] = v;
-    }
+    build_matrix(H, Q, m, h, &g); // Q is not needed yet: scratch for the build
 
     // Spans of non-zeros for the products (four 32-bit indices per row) and
     // room for a packed panel of 16 columns: on the stack for small orders,
     // where an allocation would cost as much as the products.
     Spans sp;
     double small_block[18 * 64];
-    {
-        double *block = ms <= 64 ? small_block : take(&g, 18 * ms);
-        uint32_t *idx = reinterpret_cast<uint32_t *>(block + 16 * ms);
-        sp = {idx, idx + ms, idx + 2 * ms, idx + 3 * ms, block, false};
-    }
+    double *block = ms <= 64 ? small_block : take(&g, 18 * ms);
+    uint32_t *idx = reinterpret_cast<uint32_t *>(block + 16 * ms);
+    sp = {idx, idx + ms, idx + 2 * ms, idx + 3 * ms, block, false};
     int64_t eQ = 0;
     m_power_centre(H, Q, &eQ, m, n, kern, &sp, &g);
-
-    // Multiply in n!/n^n one factor at a time, moving 140 decades into the
-    // exponent whenever s would otherwise drift towards underflow.  The
-    // index is 64-bit: with n = INT_MAX a 32-bit i <= n would never end.
-    //
-    // Up to 2^31 steps of a division chain take about 20 s, while the
-    // matrix for such n is often tiny, so the loop ends as soon as its
-    // outcome is known.  Some values of s are fixed points of a step: +-0
-    // and -inf stay as they are and move 140 decades each time, NaN and +inf
-    // stay as they are and move nothing (a power whose elements overflowed
-    // ends here).  And a positive s whose product with n!/n^n must end below
-    // 1e-420 gives exactly +0 (see factorial_loop_gives_zero).
-    double s = Q[static_cast<size_t>(k - 1) * ms + static_cast<size_t>(k - 1)];
-    const double nd = static_cast<double>(n);
-    double p;
-    if (factorial_loop_gives_zero(s, eQ, n)) {
-        p = 0.0;
-    } else {
-        for (int64_t i = 1; i <= n; i++) {
-            if (s == 0.0 || !std::isfinite(s)) {
-                if (!(s > 0.0) && !std::isnan(s)) eQ -= 140 * (static_cast<int64_t>(n) - i + 1);
-                break;
-            }
-            s = rdiv(rmul(s, static_cast<double>(i)), nd);
-            if (s < 1e-140) {
-                s = rmul(s, 1e140);
-                eQ -= 140;
-            }
-            if ((i & 0x3fffff) == 0) poll_interrupt(&g, 0x1p24);
-        }
-        p = rmul(rpow(10.0, static_cast<double>(eQ)), s);
-    }
-
+    const double s = Q[static_cast<size_t>(k - 1) * ms + static_cast<size_t>(k - 1)];
+    if (block != small_block) give_back(&g, block);
     give_back(&g, H);
     give_back(&g, Q);
+    const double p = apply_factorial(s, eQ, n, &g);
     UNPROTECT(1);
     return Rf_ScalarReal(p);
 }
@@ -923,7 +855,7 @@ inline int smirnov_row0(double *u, int n, double nd, double q) {
 // column 0 (adding +0 to a non-negative product changes nothing).  c holds
 // the four rows' values left of j0 on entry and at j1 on return; u receives
 // the last row.  True when a value fell below smirnov_tiny.
-inline bool sweep4(double *u, const Band rb[4], const double w[4], int j0, int j1, double c[4]) {
+inline bool cells4(double *u, const Band rb[4], const double w[4], int j0, int j1, double c[4]) {
     const unsigned span0 = static_cast<unsigned>(rb[0].hi - rb[0].lo);
     const unsigned span1 = static_cast<unsigned>(rb[1].hi - rb[1].lo);
     const unsigned span2 = static_cast<unsigned>(rb[2].hi - rb[2].lo);
@@ -953,7 +885,7 @@ inline bool sweep4(double *u, const Band rb[4], const double w[4], int j0, int j
 // Columns j0..j1 of a single row with weight w, all inside its band; *prev
 // holds the value left of j0 on entry and at j1 on return.  True when a
 // value fell below smirnov_tiny.
-inline bool sweep1(double *u, double w, int j0, int j1, double *prev) {
+inline bool cells1(double *u, double w, int j0, int j1, double *prev) {
     double p = *prev;
     bool tiny = false;
     for (int j = j0; j <= j1; j++) {
@@ -965,22 +897,28 @@ inline bool sweep1(double *u, double w, int j0, int j1, double *prev) {
     return tiny;
 }
 
-// The plain rows, over the band only: cells outside it are 0 in every row,
-// so only the cells the band has just left need writing.  Returns 1 when
-// some value fell below smirnov_tiny (the caller then starts again with
-// block exponents) and 0 otherwise; *result receives u[n].
-int smirnov_rows(double *u, int m, int n, double q, double *result) {
+// The rows, in one of three forms that round every cell alike while
+// nothing underflows: plain doubles (PlainRows), one binary exponent per
+// block of columns (BlockRows), one per cell (CellRows).  The skeleton
+// below is common to all three: row 0, then four rows at a time (bands and
+// weights of the block, cells the band has just left set to 0, then the
+// form's own sweep of the columns), then the last rows one at a time.
+// Cells outside the band are 0 in every row, so only the band is swept and
+// only the cells the band has just left need writing.  A form's sweep
+// returns false when its values left the range it can hold; the skeleton
+// then returns 1 (the caller tries the next form), else 0 with the result.
+template <class Rows>
+int smirnov_sweep(Rows &rows, int m, int n, double q, double *result) {
     const double md = static_cast<double>(m);
     const double nd = static_cast<double>(n);
-    PollClock work;
+    double *u = rows.u;
     Band b = {0, smirnov_row0(u, n, nd, q)};
-    if (b.hi < 0) {
-        *result = u[n];
+    rows.start(b.hi);
+    if (b.hi < 0) { // no path leaves the origin's row inside the band
+        *result = 0.0;
         return 0;
     }
     int i = 1;
-    // Four rows at a time, in stretches of 2^18 columns between interrupt
-    // checks.
     for (; i + 3 <= m; i += 4) {
         Band rb[4];
         double w[4];
@@ -990,17 +928,8 @@ int smirnov_rows(double *u, int m, int n, double q, double *result) {
             *result = 0.0;
             return 0;
         }
-        for (int j = old_lo; j < rb[0].lo; j++) u[j] = 0.0;
-        double c[4] = {rzero(), rzero(), rzero(), rzero()};
-        bool tiny = false;
-        for (int j = rb[0].lo; j <= rb[3].hi;) {
-            if ((j & 0x3ffff) == 0) poll_rows(&work, 4.0 * 0x40000);
-            const int jend = std::min(rb[3].hi, (j | 0x3ffff));
-            tiny |= sweep4(u, rb, w, j, jend, c);
-            j = jend + 1;
-        }
-        if (tiny) return 1;
-        poll_rows(&work, 4.0 * span_cells(rb[0].lo, rb[3].hi));
+        rows.clear(old_lo, rb[0].lo);
+        if (!rows.sweep4(rb, w)) return 1;
     }
     for (; i <= m; i++) {
         const double w = rdiv(static_cast<double>(i), static_cast<double>(i + n));
@@ -1010,7 +939,42 @@ int smirnov_rows(double *u, int m, int n, double q, double *result) {
             *result = 0.0;
             return 0;
         }
-        for (int j = old_lo; j < b.lo; j++) u[j] = 0.0;
+        rows.clear(old_lo, b.lo);
+        if (!rows.sweep1(b, w)) return 1;
+    }
+    *result = rows.result(n);
+    return 0;
+}
+
+// Plain doubles (PlainRows, and BlockRows below share the vector and the
+// clock).  A value below smirnov_tiny means the range may be lost:
+// the sweep reports failure and the caller starts again with block
+// exponents.  Sweeps go in stretches of 2^18 columns between interrupt
+// checks.
+struct DoubleRows {
+    double *u;
+    PollClock work;
+    void clear(int j0, int j1) {
+        for (int j = j0; j < j1; j++) u[j] = 0.0;
+    }
+};
+
+struct PlainRows : DoubleRows {
+    void start(int) {}
+    bool sweep4(const Band rb[4], const double w[4]) {
+        double c[4] = {rzero(), rzero(), rzero(), rzero()};
+        bool tiny = false;
+        for (int j = rb[0].lo; j <= rb[3].hi;) {
+            if ((j & 0x3ffff) == 0) poll_rows(&work, 4.0 * 0x40000);
+            const int jend = std::min(rb[3].hi, (j | 0x3ffff));
+            tiny |= cells4(u, rb, w, j, jend, c);
+            j = jend + 1;
+        }
+        if (tiny) return false;
+        poll_rows(&work, 4.0 * span_cells(rb[0].lo, rb[3].hi));
+        return true;
+    }
+    bool sweep1(Band b, double w) {
         int j = b.lo;
         bool tiny = false;
         if (j == 0) {
@@ -1022,35 +986,15 @@ int smirnov_rows(double *u, int m, int n, double q, double *result) {
         while (j <= b.hi) {
             if ((j & 0x3ffff) == 0) poll_rows(&work, 0x40000);
             const int jend = std::min(b.hi, (j | 0x3ffff));
-            tiny |= sweep1(u, w, j, jend, &prev);
+            tiny |= cells1(u, w, j, jend, &prev);
             j = jend + 1;
         }
-        if (tiny) return 1;
+        if (tiny) return false;
         poll_rows(&work, span_cells(b.lo, b.hi));
+        return true;
     }
-    *result = u[n];
-    return 0;
-}
-
-// Exact scaling by 2^k for -1022 <= k <= 1023, through the exponent bits.
-inline double pow2(int k) {
-    const uint64_t bits = static_cast<uint64_t>(k + 1023) << 52;
-    double r;
-    std::memcpy(&r, &bits, sizeof r);
-    return r;
-}
-
-// Splits a positive normal double into a mantissa in [0.5, 1) and an
-// exponent, as frexp does.
-inline double split(double s, int64_t *e) {
-    uint64_t bits;
-    std::memcpy(&bits, &s, sizeof bits);
-    *e = static_cast<int64_t>((bits >> 52) & 0x7ff) - 1022;
-    bits = (bits & ~(uint64_t(0x7ff) << 52)) | (uint64_t(1022) << 52);
-    double r;
-    std::memcpy(&r, &bits, sizeof r);
-    return r;
-}
+    double result(int n) const { return u[n]; }
+};
 
 // a * 2^ea + b * 2^eb, with a = (mantissa times w) in [2^-32, 1) and b a
 // mantissa in [0.5, 1), or either 0; the result is renormalised.  Aligned
@@ -1083,30 +1027,29 @@ inline void wide_sum(double a, int64_t ea, double b, int64_t eb, double *r, int6
     *er = e + k;
 }
 
-// The same rows with value u[j] * 2^ex[j] per cell, over the band only.
-double smirnov_rows_wide(double *u, int64_t *ex, int m, int n, double q) {
-    const double md = static_cast<double>(m);
-    const double nd = static_cast<double>(n);
+// A value per cell, u[j] * 2^ex[j]: every sum through wide_sum.  Never
+// fails.
+struct CellRows {
+    double *u;
+    int64_t *ex;
+    int n;
     PollClock work;
-    Band b = {0, smirnov_row0(u, n, nd, q)};
-    // Row 0 holds ones, 0.5 * 2^1, and zeros.
-    for (int j = 0; j <= n; j++) {
-        ex[j] = u[j] == 0.0 ? 0 : 1;
-        u[j] = rmul(u[j], 0.5);
-        if ((j & 0xfffff) == 0xfffff) R_CheckUserInterrupt();
+    void start(int) {
+        // Row 0 holds ones, 0.5 * 2^1, and zeros.
+        for (int j = 0; j <= n; j++) {
+            ex[j] = u[j] == 0.0 ? 0 : 1;
+            u[j] = rmul(u[j], 0.5);
+            if ((j & 0xfffff) == 0xfffff) R_CheckUserInterrupt();
+        }
     }
-    if (b.hi < 0) return 0.0;
-    int i = 1;
-    // Four rows at a time, column by column, as in the blocked rows.
-    for (; i + 3 <= m; i += 4) {
-        Band rb[4];
-        double w[4];
-        const int old_lo = b.lo;
-        if (!band_block(&b, rb, w, i, n, md, nd, q)) return 0.0;
-        for (int j = old_lo; j < rb[0].lo; j++) {
+    void clear(int j0, int j1) {
+        for (int j = j0; j < j1; j++) {
             u[j] = 0.0;
             ex[j] = 0;
         }
+    }
+    // Four rows at a time, column by column, as in the blocked rows.
+    bool sweep4(const Band rb[4], const double w[4]) {
         double cm[4] = {0.0, 0.0, 0.0, 0.0};
         int64_t ce[4] = {0, 0, 0, 0};
         for (int j = rb[0].lo; j <= rb[3].hi; j++) {
@@ -1128,16 +1071,9 @@ double smirnov_rows_wide(double *u, int64_t *ex, int m, int n, double q) {
             ex[j] = ae;
         }
         poll_rows(&work, 16.0 * span_cells(rb[0].lo, rb[3].hi));
+        return true;
     }
-    for (; i <= m; i++) {
-        const double w = rdiv(static_cast<double>(i), static_cast<double>(i + n));
-        const double x = rdiv(static_cast<double>(i), md);
-        const int old_lo = b.lo;
-        if (!band_advance(&b, x, n, nd, q)) return 0.0;
-        for (int j = old_lo; j < b.lo; j++) {
-            u[j] = 0.0;
-            ex[j] = 0;
-        }
+    bool sweep1(Band b, double w) {
         int j = b.lo;
         if (j == 0) {
             wide_sum(rmul(u[0], w), ex[0], 0.0, 0, &u[0], &ex[0]);
@@ -1148,16 +1084,17 @@ double smirnov_rows_wide(double *u, int64_t *ex, int m, int n, double q) {
             wide_sum(rmul(u[j], w), ex[j], u[j - 1], ex[j - 1], &u[j], &ex[j]);
         }
         poll_rows(&work, 4.0 * span_cells(b.lo, b.hi));
+        return true;
     }
-    // Back to a plain double: one rounding, to a subnormal or to 0 only when
-    // the probability itself is that small.
-    const int64_t e = ex[n];
-    return std::ldexp(u[n], e < -2000 ? -2000 : (e > 2000 ? 2000 : static_cast<int>(e)));
-}
+    // Back to a plain double: one rounding, to a subnormal or to 0 only
+    // when the probability itself is that small.
+    double result(int) const {
+        const int64_t e = ex[n];
+        return std::ldexp(u[n], e < -2000 ? -2000 : (e > 2000 ? 2000 : static_cast<int>(e)));
+    }
+};
 
-// The rows over the band only (cells outside it are 0 in every row, so only
-// the cells the band has just left need writing), with one binary exponent
-// per block of smirnov_block columns: cell j stands for
+// One binary exponent per block of smirnov_block columns: cell j stands for
 // u[j] * 2^E[j / smirnov_block].  Every cell gets exactly its two
 // operations, u[j] * w + u[j-1]; a value crossing into the next block is
 // rescaled by the exact power of two between the blocks' exponents, and a
@@ -1167,9 +1104,8 @@ double smirnov_rows_wide(double *u, int64_t *ex, int m, int n, double q) {
 // its block, every product (by w > 2^-31) and every sum is a normal double,
 // rounded exactly as with an unbounded exponent: the result is that of the
 // rows with an exponent per cell and, where no value came near underflow,
-// that of plain doubles, bit for bit.  Returns 1 when some value left that
-// range (the caller then uses the rows with an exponent per cell) and 0
-// otherwise, with the result in *result.
+// that of plain doubles, bit for bit.  A sweep fails when some value left
+// that range; the caller then uses the rows with an exponent per cell.
 constexpr int smirnov_block = 64;
 constexpr double smirnov_huge = 0x1p1000;
 
@@ -1233,51 +1169,32 @@ bool leave_block(double *u, double *c, int nc, int64_t *E, int b, int n, double 
     return safe;
 }
 
-int smirnov_rows_blocked(double *u, int64_t *E, int m, int n, double q, double *result) {
-    const double md = static_cast<double>(m);
-    const double nd = static_cast<double>(n);
-    PollClock work;
-    const int nb = n / smirnov_block + 1;
-    for (int b = 0; b < nb; b++) E[b] = 0;
-    Band b = {0, smirnov_row0(u, n, nd, q)};
-    if (b.hi < 0) {
-        *result = u[n];
-        return 0;
+struct BlockRows : DoubleRows {
+    int64_t *E;
+    int n;
+    int stored_hi; // u is 0 right of this column
+    void start(int hi) {
+        const int nb = n / smirnov_block + 1;
+        for (int b = 0; b < nb; b++) E[b] = 0;
+        stored_hi = hi;
     }
-    int stored_hi = b.hi; // u is 0 right of this column
-    int i = 1;
-    // Four rows at a time, one block of columns at a time.
-    for (; i + 3 <= m; i += 4) {
-        Band rb[4];
-        double w[4];
-        const int old_lo = b.lo;
-        if (!band_block(&b, rb, w, i, n, md, nd, q)) {
-            *result = 0.0;
-            return 0;
-        }
-        for (int j = old_lo; j < rb[0].lo; j++) u[j] = 0.0;
+    // One block of columns at a time.
+    bool sweep4(const Band rb[4], const double w[4]) {
         double c[4] = {rzero(), rzero(), rzero(), rzero()};
         bool tiny = false;
         for (int j = rb[0].lo; j <= rb[3].hi;) {
             const int blk = j / smirnov_block;
-            if (j > rb[0].lo && !enter_block(c, 4, E, blk, stored_hi)) return 1;
+            if (j > rb[0].lo && !enter_block(c, 4, E, blk, stored_hi)) return false;
             const int jend = std::min(rb[3].hi, (blk + 1) * smirnov_block - 1);
-            tiny |= sweep4(u, rb, w, j, jend, c);
-            if (tiny || !leave_block(u, c, 4, E, blk, n, peak(u, j, jend, 0.0))) return 1;
+            tiny |= cells4(u, rb, w, j, jend, c);
+            if (tiny || !leave_block(u, c, 4, E, blk, n, peak(u, j, jend, 0.0))) return false;
             j = jend + 1;
             poll_rows(&work, 4.0 * smirnov_block);
         }
         stored_hi = rb[3].hi;
+        return true;
     }
-    for (; i <= m; i++) {
-        const double w = rdiv(static_cast<double>(i), static_cast<double>(i + n));
-        const double x = rdiv(static_cast<double>(i), md);
-        const int old_lo = b.lo;
-        if (!band_advance(&b, x, n, nd, q)) {
-            *result = 0.0;
-            return 0;
-        }
-        for (int j = old_lo; j < b.lo; j++) u[j] = 0.0;
+    bool sweep1(Band b, double w) {
         int j = b.lo;
         bool tiny = false;
         double top = 0.0;
@@ -1291,23 +1208,25 @@ int smirnov_rows_blocked(double *u, int64_t *E, int m, int n, double q, double *
         while (j <= b.hi) {
             const int blk = j / smirnov_block;
             if (j % smirnov_block == 0 && j > 0) {
-                if (!leave_block(u, &prev, 1, E, blk - 1, n, top)) return 1;
+                if (!leave_block(u, &prev, 1, E, blk - 1, n, top)) return false;
                 top = 0.0;
-                if (!enter_block(&prev, 1, E, blk, stored_hi)) return 1;
+                if (!enter_block(&prev, 1, E, blk, stored_hi)) return false;
             }
             const int jend = std::min(b.hi, (blk + 1) * smirnov_block - 1);
-            tiny |= sweep1(u, w, j, jend, &prev);
+            tiny |= cells1(u, w, j, jend, &prev);
             top = peak(u, j, jend, top);
             j = jend + 1;
             poll_rows(&work, smirnov_block);
         }
-        if (tiny || !leave_block(u, &prev, 1, E, (j - 1) / smirnov_block, n, top)) return 1;
+        if (tiny || !leave_block(u, &prev, 1, E, (j - 1) / smirnov_block, n, top)) return false;
         stored_hi = b.hi;
+        return true;
     }
-    const int64_t e = E[n / smirnov_block];
-    *result = std::ldexp(u[n], e < -2000 ? -2000 : (e > 2000 ? 2000 : static_cast<int>(e)));
-    return 0;
-}
+    double result(int) const {
+        const int64_t e = E[n / smirnov_block];
+        return std::ldexp(u[n], e < -2000 ? -2000 : (e > 2000 ? 2000 : static_cast<int>(e)));
+    }
+};
 
 // Whether the plain rows are likely to meet values near underflow, from
 // the exact values of two kinds of cells at 33 rows: column 0 while the
@@ -1329,63 +1248,14 @@ bool rows_likely_underflow(int m, int n, double q) {
     return false;
 }
 
-// Equal sample sizes.  With m = n the band is |i - j| < c for an integer c,
-// and by the reflection principle the paths that reach |i - j| = c number
-//   2 sum_{k >= 1} (-1)^(k-1) C(2n, n - k c),
-// so P = 1 - 2 sum_k (-1)^(k-1) r_k with r_k = C(2n, n - k c) / C(2n, n)
-// = prod_{t < k c} (n - t) / (n + 1 + t).  For large n the rows above must
-// carry a private exponent per cell (the counts near the diagonal are far
-// below the double range), which makes them several times slower; there
-// the sum is used instead, in double-double arithmetic (about 2^-100
-// relative per operation), and rounded once at the end: the probability to
-// within about one unit in the last place.  It is used only while the sum
-// is at most 1/4 (so that 1 - 2 sum cannot cancel), and only where the
-// plain rows are certain to come near underflow, so every result the plain
-// rows compute keeps its bits.
-
-struct DD {
-    double hi, lo;
-};
-
-inline DD dd_quick_sum(double a, double b) {
-    const double s = radd(a, b);
-    return {s, rsub(b, rsub(s, a))};
-}
-
-inline DD dd_two_sum(double a, double b) {
-    const double s = radd(a, b);
-    const double bb = rsub(s, a);
-    return {s, radd(rsub(a, rsub(s, bb)), rsub(b, bb))};
-}
-
-// Dekker's exact product: both factors split into 26-bit halves.
-inline DD dd_two_prod(double a, double b) {
-    const double p = rmul(a, b);
-    const double ta = rmul(134217729.0, a), tb = rmul(134217729.0, b);
-    const double ah = rsub(ta, rsub(ta, a)), al = rsub(a, ah);
-    const double bh = rsub(tb, rsub(tb, b)), bl = rsub(b, bh);
-    return {p, radd(radd(radd(rsub(rmul(ah, bh), p), rmul(ah, bl)), rmul(al, bh)), rmul(al, bl))};
-}
-
-inline DD dd_mul(DD a, double b) {
-    const DD p = dd_two_prod(a.hi, b);
-    return dd_quick_sum(p.hi, radd(p.lo, rmul(a.lo, b)));
-}
-
-inline DD dd_div(DD a, double b) {
-    const double q1 = rdiv(a.hi, b);
-    const DD p = dd_two_prod(q1, b);
-    const DD s = dd_two_sum(a.hi, -p.hi);
-    const double q2 = rdiv(radd(rsub(s.lo, p.lo), radd(s.hi, a.lo)), b);
-    return dd_quick_sum(q1, q2);
-}
-
-inline DD dd_add(DD a, DD b) {
-    const DD s = dd_two_sum(a.hi, b.hi);
-    const DD t = dd_two_sum(a.lo, b.lo);
-    DD u = dd_quick_sum(s.hi, radd(s.lo, t.hi));
-    return dd_quick_sum(u.hi, radd(u.lo, t.lo));
-}
+// Equal sample sizes.  For large n the rows above must carry a private
+// exponent per cell (the counts near the diagonal are far below the double
+// range), which makes them several times slower; there the reflected sum of
+// smirnov_equal.h is used instead, in double-double arithmetic, and rounded
+// once at the end: the probability to within about one unit in the last
+// place.  It is used only while the sum is at most 1/4 (so that 1 - 2 sum
+// cannot cancel), and only where the plain rows are certain to come near
+// underflow, so every result the plain rows compute keeps its bits.
 
 // True when the plain rows for m = n are certain to flag a value near
 // underflow: the diagonal cell of row n/2 is positive (c >= 2) and at most
@@ -1397,25 +1267,13 @@ bool equal_rows_underflow(int n) {
     return bound < -995.0 * 0.6931471805599453;
 }
 
-// P for m = n and the band |i - j| < c, 2 <= c <= n; false (and nothing
-// computed) when the reflected sum exceeds 1/4.  Terms decrease with k, so
-// the sum stops once a term is below 2^-200: the rest is below it too.
+// P for m = n and the band |i - j| < c, 2 <= c <= n, as 1 - 2 (r_1 - r_2
+// + ...); false when r_1, the largest partial sum, exceeds 1/4.  Terms below 2^-200 cannot move the
+// result and are left out.
 bool smirnov_equal(int n, int64_t c, double *result) {
-    const double nd = static_cast<double>(n);
-    DD r = {1.0, 0.0}, sum = {0.0, 0.0};
-    int64_t t = 0;
-    PollClock work;
-    for (int64_t k = 1; k * c <= n; k++) {
-        for (; t < k * c && r.hi >= 0x1p-200; t++) {
-            const double td = static_cast<double>(t);
-            r = dd_div(dd_mul(r, rsub(nd, td)), radd(radd(nd, 1.0), td));
-        }
-        poll_rows(&work, static_cast<double>(c));
-        if (r.hi < 0x1p-200) break;
-        sum = dd_add(sum, (k % 2) ? r : DD{-r.hi, -r.lo});
-        if (sum.hi > 0.25) return false;
-    }
-    const DD p = dd_add({1.0, 0.0}, {rmul(-2.0, sum.hi), rmul(-2.0, sum.lo)});
+    const Reflection r = reflection_sum(n, c, n / c, 0x1p-200);
+    if (r.first.hi > 0.25) return false;
+    const dd p = dd_add(dd_of(1.0), dd{rmul(-2.0, r.sum.hi), rmul(-2.0, r.sum.lo)});
     *result = radd(p.hi, p.lo);
     return true;
 }
@@ -1467,11 +1325,20 @@ KS_EXPORT SEXP pSmirnov2x(SEXP statistic, SEXP sm, SEXP sn) {
     // faster kinds, so that the tests can compare all three on one machine.
     const char *rows = std::getenv("KSDIST_ROWS");
     const int skip = !rows ? 0 : !std::strcmp(rows, "blocked") ? 1 : !std::strcmp(rows, "cell") ? 2 : 0;
-    if (skip < 1 && !rows_likely_underflow(m, n, q) && smirnov_rows(u, m, n, q, &p) == 0)
+    PlainRows plain;
+    plain.u = u;
+    if (skip < 1 && !rows_likely_underflow(m, n, q) && smirnov_sweep(plain, m, n, q, &p) == 0)
         return Rf_ScalarReal(p);
-    int64_t *E = reinterpret_cast<int64_t *>(R_alloc(static_cast<size_t>(n / smirnov_block) + 1, sizeof(int64_t)));
-    if (skip < 2 && smirnov_rows_blocked(u, E, m, n, q, &p) == 0) return Rf_ScalarReal(p);
+    BlockRows blocked;
+    blocked.u = u;
+    blocked.n = n;
+    blocked.E = reinterpret_cast<int64_t *>(R_alloc(static_cast<size_t>(n / smirnov_block) + 1, sizeof(int64_t)));
+    if (skip < 2 && smirnov_sweep(blocked, m, n, q, &p) == 0) return Rf_ScalarReal(p);
 
-    int64_t *ex = reinterpret_cast<int64_t *>(R_alloc(len, sizeof(int64_t)));
-    return Rf_ScalarReal(smirnov_rows_wide(u, ex, m, n, q));
+    CellRows cells;
+    cells.u = u;
+    cells.n = n;
+    cells.ex = reinterpret_cast<int64_t *>(R_alloc(len, sizeof(int64_t)));
+    smirnov_sweep(cells, m, n, q, &p);
+    return Rf_ScalarReal(p);
 }

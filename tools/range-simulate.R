@@ -7,7 +7,7 @@
 suppressMessages(library(ksdist))
 args <- commandArgs(trailingOnly = TRUE)
 draws <- if (length(args)) as.numeric(args[1]) else 1e6
-kr <- function(n, d, u, alt, rel) .Call(ksdist:::.ext$ksx_range_raw, as.integer(n), d, u, u, as.integer(alt), as.integer(rel))
+kr <- function(n, d, u, alt, rel) .Call(ksdist:::.ext$ksx_hook_discrete, as.integer(n), d, u, u, as.integer(alt), as.integer(rel))
 
 lambda <- 3
 K <- 0

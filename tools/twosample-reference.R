@@ -1,5 +1,5 @@
 # Writes tests/testthat/ref-twosample.csv: exact two-sample tails for the
-# tests of ks2_cdf (routine ksx_ks2_raw), from two independent exact sources:
+# tests of smirnov_tail (routine ksx_hook_smirnov), from two independent exact sources:
 #   - "paths": big-integer lattice path counts (tools/twosample-oracle.R),
 #     for every alternative, with and without ties;
 #   - "reflection": for m = n, the reflection-principle closed forms

@@ -1,5 +1,4 @@
 #include "args.h"
-#include "alt.h"
 
 #include <cstdio>
 #include <cstring>

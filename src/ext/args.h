@@ -1,10 +1,12 @@
-// Argument handling for the vectorised routines behind the R functions:
-// the checks and messages, R's recycling rule, and R's rule for which
-// argument's attributes (names, dim, ...) the result keeps.
+// Argument handling for the .Call routines behind the R functions: the
+// checks and messages, R's recycling rule, and R's rule for which
+// argument's attributes (names, dim, ...) the result keeps.  Each law's
+// routines (at the end of its file) check their arguments here and loop
+// with vectorise().
 #ifndef KSDIST_ARGS_H
 #define KSDIST_ARGS_H
 
-#include "ext.h"
+#include "host.h"
 
 namespace ksx {
 
@@ -71,6 +73,25 @@ SEXP vectorise(const Num *a, int k, bool quantile, bool logp, F f) {
     if (warn) Rf_warning("NaNs produced: 'p' outside [0, 1]");
     UNPROTECT(1);
     return ans;
+}
+
+// The routine of a p- or q-function: x (the quantiles q, or the
+// probabilities p when quantile) recycled with k sample sizes (named by
+// names), the tail flags and the alternative checked once; f(x, sizes,
+// alt, lower, logp) computes one element, sizes[0 .. k-1] as ints.
+template <typename F>
+SEXP pq_routine(SEXP x, int k, const SEXP *sizes, const char *const *names, SEXP lower, SEXP logp,
+                SEXP alt, bool quantile, F f) {
+    Num a[3];
+    a[0] = num_arg(x, quantile ? "p" : "q");
+    for (int j = 0; j < k; j++) a[j + 1] = size_arg(sizes[j], names[j]);
+    const bool lo = flag_arg(lower, "lower.tail"), lg = flag_arg(logp, "log.p");
+    const int al = alt_arg(alt);
+    return vectorise(a, k + 1, quantile, lg, [&](double v, R_xlen_t i) {
+        int s[2] = {0, 0};
+        for (int j = 0; j < k; j++) s[j] = static_cast<int>(a[j + 1].at(i));
+        return f(v, s, al, lo, lg);
+    });
 }
 
 // Turns a probability into what the caller asked for.

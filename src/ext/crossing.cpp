@@ -27,17 +27,21 @@
 #include "crossing.h"
 
 #include <cstring>
+#include <utility>
 
 namespace ksx {
 namespace {
 
-constexpr double KERNEL_TAIL = 1e-30;
+constexpr double STEP_TAIL = 1e-30;
 // States on a side with no active bound are dropped once their weight is
 // below this fraction of the largest (they can then matter only through
 // continuation weights some 1e90 times larger, which these are not).
 constexpr double TRIM = 0x1p-300;
 
-struct Kernel {
+// The Poisson(lambda) weights of the count added between two checkpoints a
+// distance lambda / n apart, as double-doubles (hi + lo), over the counts
+// g0 .. g1 that carry all but `tail` of the mass.
+struct PoissonStep {
     dd lambda;
     int64_t g0, g1; // the counts covered
     double *hi, *lo;
@@ -57,7 +61,7 @@ dd pois_at_mode(dd lambda, int64_t gm) {
     return dd_of(std::exp(log_dpois(static_cast<double>(gm), lambda)));
 }
 
-void make_kernel(Kernel *k, dd lambda, const char *what) {
+void make_step(PoissonStep *k, dd lambda, const char *what) {
     k->lambda = lambda;
     if (lambda.hi <= 0.0) {
         k->g0 = k->g1 = 0;
@@ -75,7 +79,7 @@ void make_kernel(Kernel *k, dd lambda, const char *what) {
     const int64_t gm = static_cast<int64_t>(std::floor(lam));
     const dd pm = pois_at_mode(lambda, gm);
     // The extent: upward until the geometric bound on what is left is below
-    // KERNEL_TAIL (the ratio of successive weights, lambda / (g + 1), only
+    // STEP_TAIL (the ratio of successive weights, lambda / (g + 1), only
     // falls), downward likewise with ratio g / lambda.
     double tail = 0.0;
     int64_t g1 = gm;
@@ -85,7 +89,7 @@ void make_kernel(Kernel *k, dd lambda, const char *what) {
             const double q = lam / static_cast<double>(g1 + 1);
             if (q < 1.0) {
                 const double bound = p * q / (1.0 - q);
-                if (bound <= KERNEL_TAIL) {
+                if (bound <= STEP_TAIL) {
                     tail += bound;
                     break;
                 }
@@ -100,7 +104,7 @@ void make_kernel(Kernel *k, dd lambda, const char *what) {
         while (g0 > 0) {
             const double q = static_cast<double>(g0) / lam;
             const double bound = p * q / (1.0 - q);
-            if (q < 1.0 && bound <= KERNEL_TAIL) {
+            if (q < 1.0 && bound <= STEP_TAIL) {
                 tail += bound;
                 break;
             }
@@ -133,25 +137,25 @@ void make_kernel(Kernel *k, dd lambda, const char *what) {
     }
 }
 
-// The kernels of the last few distinct gaps; for a continuous null two
+// The weights of the last few distinct gaps; for a continuous null two
 // gaps alternate throughout.
-struct KernelCache {
-    Kernel k[4];
+struct StepCache {
+    PoissonStep k[4];
     uint64_t clock;
 };
 
-Kernel *get_kernel(KernelCache *c, dd lambda, const char *what) {
+PoissonStep *get_step(StepCache *c, dd lambda, const char *what) {
     c->clock++;
-    Kernel *oldest = &c->k[0];
+    PoissonStep *oldest = &c->k[0];
     for (int i = 0; i < 4; i++) {
-        Kernel *k = &c->k[i];
+        PoissonStep *k = &c->k[i];
         if (k->used && k->lambda.hi == lambda.hi && k->lambda.lo == lambda.lo) {
             k->used = c->clock;
             return k;
         }
         if (k->used < oldest->used) oldest = k;
     }
-    make_kernel(oldest, lambda, what);
+    make_step(oldest, lambda, what);
     oldest->used = c->clock;
     return oldest;
 }
@@ -324,15 +328,15 @@ double *grow(double *p, int64_t *cap, int64_t need, int64_t keep, const Engine *
     return q;
 }
 
-// The kernel that carries the state from the last checkpoint (at *prev) to
+// The weights that carry the state from the last checkpoint (at *prev) to
 // c, and the counts olo..ohi it can then have (empty when olo > ohi: every
 // path has more than n points).
-const Kernel *step(KernelCache *cache, const Check *c, dd *prev, int64_t vlo, int64_t vhi, int n,
-                   int64_t *olo, int64_t *ohi, const char *what) {
+const PoissonStep *step(StepCache *cache, const Check *c, dd *prev, int64_t vlo, int64_t vhi, int n,
+                        int64_t *olo, int64_t *ohi, const char *what) {
     dd lam = dd_sub(c->pos, *prev);
     if (lam.hi < 0.0) lam = dd_of(0.0);
     *prev = c->pos;
-    const Kernel *K = get_kernel(cache, lam, what);
+    const PoissonStep *K = get_step(cache, lam, what);
     *olo = vlo + K->g0;
     *ohi = vhi + K->g1;
     if (*ohi > n) *ohi = n;
@@ -355,62 +359,137 @@ xp finish(const Engine *g, const double *V, int64_t vlo, int64_t vhi, int64_t E,
     return acc_value(&acc);
 }
 
+// The state of the walk over the checkpoints: V(r), times 2^E, over the
+// counts vlo..vhi still alive and, for the slope, beside it W(r), times 2^F,
+// on the same counts (see crossing_slope).  Each step carries V (and W) to
+// the next checkpoint into OV (and OW); keep() then makes the counts rlo..rhi
+// of OV the new state.
+struct Walk {
+    Engine g;
+    bool slope;
+    StepCache cache;
+    dd prev;
+    int64_t vlo, vhi, E, F;
+    double *V, *W, *OV, *OW;
+    int64_t capV, capW, capOV, capOW;
+    PollClock work;
+};
+
+void walk_start(Walk *w, int n, const char *what, bool slope) {
+    w->g = Engine{n, log_dpois(static_cast<double>(n), dd_of(static_cast<double>(n))), what,
+                  slope ? 48.0 : 24.0};
+    w->slope = slope;
+    std::memset(&w->cache, 0, sizeof w->cache);
+    w->prev = dd_of(0.0);
+    w->vlo = w->vhi = w->E = w->F = 0;
+    w->capV = w->capW = w->capOV = w->capOW = 0;
+    w->V = grow(nullptr, &w->capV, 64, 0, &w->g);
+    w->W = slope ? grow(nullptr, &w->capW, 64, 0, &w->g) : nullptr;
+    w->OV = grow(nullptr, &w->capOV, 64, 0, &w->g);
+    w->OW = slope ? grow(nullptr, &w->capOW, 64, 0, &w->g) : nullptr;
+    w->V[0] = 1.0;
+    if (slope) w->W[0] = 0.0;
+    w->work = PollClock();
+}
+
+// Carries V to checkpoint c: OV holds the counts olo..ohi (with one spare
+// count above them for the slope, 0), and W into OW when carry_w (else OW
+// is all 0).  False when no count is possible (olo > ohi).
+const PoissonStep *walk_step(Walk *w, const Check &c, bool carry_w, int64_t *olo, int64_t *ohi) {
+    const PoissonStep *K = step(&w->cache, &c, &w->prev, w->vlo, w->vhi, w->g.n, olo, ohi, w->g.what);
+    if (*olo > *ohi) return nullptr;
+    const int64_t olen = *ohi - *olo + 1, vlen = w->vhi - w->vlo + 1, klen = K->g1 - K->g0 + 1;
+    const int64_t spare = w->slope ? 1 : 0;
+    w->OV = grow(w->OV, &w->capOV, olen + spare, 0, &w->g);
+    convolve(w->V, vlen, K->hi, K->lo, klen, w->OV, olen);
+    if (w->slope) {
+        w->OV[olen] = 0.0;
+        w->OW = grow(w->OW, &w->capOW, olen + 1, 0, &w->g);
+        if (carry_w) {
+            convolve(w->W, vlen, K->hi, K->lo, klen, w->OW, olen);
+        } else {
+            for (int64_t i = 0; i < olen; i++) w->OW[i] = 0.0;
+        }
+        w->OW[olen] = 0.0;
+    }
+    poll(&w->work, (carry_w ? 8.0 : 4.0) * static_cast<double>(olen) *
+                       static_cast<double>(klen < vlen ? klen : vlen));
+    return K;
+}
+
+// The counts rlo..rhi of OV (and OW), which start at count olo, become the
+// state.
+void walk_keep(Walk *w, int64_t olo, int64_t rlo, int64_t rhi) {
+    std::swap(w->V, w->OV);
+    std::swap(w->capV, w->capOV);
+    if (w->slope) {
+        std::swap(w->W, w->OW);
+        std::swap(w->capW, w->capOW);
+    }
+    const int64_t len = rhi - rlo + 1;
+    if (rlo > olo) {
+        std::memmove(w->V, w->V + (rlo - olo), static_cast<size_t>(len) * sizeof(double));
+        if (w->slope) std::memmove(w->W, w->W + (rlo - olo), static_cast<size_t>(len) * sizeof(double));
+    }
+    w->vlo = rlo;
+    w->vhi = rhi;
+}
+
+// Drops the first a and the last (len - 1 - b) counts of the state.
+void walk_trim(Walk *w, int64_t a, int64_t b) {
+    if (a > 0) {
+        std::memmove(w->V, w->V + a, static_cast<size_t>(b - a + 1) * sizeof(double));
+        if (w->slope) std::memmove(w->W, w->W + a, static_cast<size_t>(b - a + 1) * sizeof(double));
+    }
+    w->vhi = w->vlo + b;
+    w->vlo = w->vlo + a;
+}
+
+// Moves X (the live counts) by 2^-k into its exponent when its largest
+// value mx = f 2^k has k beyond +-200.
+void rescale(double *X, int64_t len, double mx, int64_t *exponent) {
+    int k;
+    std::frexp(mx, &k);
+    if (k > 200 || k < -200) {
+        for (int64_t i = 0; i < len; i++) X[i] = std::ldexp(X[i], -k);
+        *exponent += k;
+    }
+}
+
 } // namespace
 
 Crossing crossing(int n, check_source next, void *self, const char *what) {
-    Engine g = {n, log_dpois(static_cast<double>(n), dd_of(static_cast<double>(n))), what, 24.0};
+    Walk w;
+    walk_start(&w, n, what, false);
     Crossing res = {xp_zero(), xp_zero(), 0.0};
-    int64_t capV = 0, capO = 0;
-    double *V = grow(nullptr, &capV, 64, 0, &g);
-    double *OH = grow(nullptr, &capO, 64, 0, &g);
-    int64_t vlo = 0, vhi = 0, E = 0;
-    V[0] = 1.0;
-    dd prev = dd_of(0.0);
-    KernelCache cache;
-    std::memset(&cache, 0, sizeof cache);
     Acc leave = {0.0, 0.0, 0};
-    PollClock work;
     bool empty = false;
     Check c;
     while (next(self, &c)) {
         int64_t olo, ohi;
-        const Kernel *K = step(&cache, &c, &prev, vlo, vhi, n, &olo, &ohi, what);
-        if (olo > ohi) { // every path has more than n points by now
+        const PoissonStep *K = walk_step(&w, c, false, &olo, &ohi);
+        if (!K) { // every path has more than n points by now
             empty = true;
             break;
         }
-        const int64_t olen = ohi - olo + 1, vlen = vhi - vlo + 1, klen = K->g1 - K->g0 + 1;
-        OH = grow(OH, &capO, olen, 0, &g);
-        convolve(V, vlen, K->hi, K->lo, klen, OH, olen);
         res.lost += K->tail;
-        poll(&work, 4.0 * static_cast<double>(olen) * static_cast<double>(klen < vlen ? klen : vlen));
-
+        // Counts outside the new bounds leave, each worth its continuation.
         const int64_t lo = c.lo < 0 ? 0 : c.lo;
         const int64_t hi = c.hi > n ? n : c.hi;
         const dd R = dd_sub(dd_of(static_cast<double>(n)), c.pos);
-        add_block(&g, &leave, OH, olo, olo, (lo - 1 < ohi ? lo - 1 : ohi), R, E);
-        add_block(&g, &leave, OH, olo, (hi + 1 > olo ? hi + 1 : olo), ohi, R, E);
-
-        int64_t nlo = olo > lo ? olo : lo;
-        int64_t nhi = ohi < hi ? ohi : hi;
+        add_block(&w.g, &leave, w.OV, olo, olo, (lo - 1 < ohi ? lo - 1 : ohi), R, w.E);
+        add_block(&w.g, &leave, w.OV, olo, (hi + 1 > olo ? hi + 1 : olo), ohi, R, w.E);
+        const int64_t nlo = olo > lo ? olo : lo;
+        const int64_t nhi = ohi < hi ? ohi : hi;
         if (nlo > nhi) {
             empty = true;
             break;
         }
         // The staying counts become the new state vector.
-        double *t = V;
-        V = OH;
-        OH = t;
-        int64_t tc = capV;
-        capV = capO;
-        capO = tc;
-        if (nlo > olo)
-            std::memmove(V, V + (nlo - olo), static_cast<size_t>(nhi - nlo + 1) * sizeof(double));
-        vlo = nlo;
-        vhi = nhi;
+        walk_keep(&w, olo, nlo, nhi);
         double mx = 0.0;
-        for (int64_t i = 0; i <= vhi - vlo; i++)
-            if (V[i] > mx) mx = V[i];
+        for (int64_t i = 0; i <= w.vhi - w.vlo; i++)
+            if (w.V[i] > mx) mx = w.V[i];
         if (mx == 0.0) {
             empty = true;
             break;
@@ -418,34 +497,27 @@ Crossing crossing(int n, check_source next, void *self, const char *what) {
         if (c.trim_lo || c.trim_hi) {
             const double thr = mx * TRIM;
             double dropped = 0.0, total = 0.0;
-            for (int64_t i = 0; i <= vhi - vlo; i++) total += V[i];
-            int64_t a = 0, b = vhi - vlo;
+            for (int64_t i = 0; i <= w.vhi - w.vlo; i++) total += w.V[i];
+            int64_t a = 0, b = w.vhi - w.vlo;
             if (c.trim_lo)
-                while (a < b && V[a] < thr) dropped += V[a++];
+                while (a < b && w.V[a] < thr) dropped += w.V[a++];
             if (c.trim_hi)
-                while (b > a && V[b] < thr) dropped += V[b--];
-            if (a > 0) std::memmove(V, V + a, static_cast<size_t>(b - a + 1) * sizeof(double));
-            vhi = vlo + b;
-            vlo = vlo + a;
+                while (b > a && w.V[b] < thr) dropped += w.V[b--];
+            walk_trim(&w, a, b);
             res.lost += dropped / total;
         }
-        int k;
-        std::frexp(mx, &k);
-        if (k > 200 || k < -200) {
-            for (int64_t i = 0; i <= vhi - vlo; i++) V[i] = std::ldexp(V[i], -k);
-            E += k;
-        }
+        rescale(w.V, w.vhi - w.vlo + 1, mx, &w.E);
     }
     res.leave = acc_value(&leave);
     if (empty) return res;
     // What stayed inside every bound, carried to the end of the interval.
-    res.stay = finish(&g, V, vlo, vhi, E, prev);
+    res.stay = finish(&w.g, w.V, w.vlo, w.vhi, w.E, w.prev);
     return res;
 }
 
 // The slope.  Beside V, a second vector W(r), times 2^F, holds the mass of
 // the paths that have had their point on one moving bound, met every other
-// check so far, and have count r: it is convolved with the same kernels and
+// check so far, and have count r: it is convolved with the same weights and
 // cut by the same bounds as V, and at a checkpoint with a moving bound it
 // receives the mass V had, just before the checkpoint, at the count from
 // which a point there reaches the bound, moved up by one.  (A point on the
@@ -455,40 +527,13 @@ Crossing crossing(int n, check_source next, void *self, const char *what) {
 // keeps its relative accuracy wherever V does; W has its own scale because
 // it can be far smaller than V (the boundary counts lie in V's tails).
 xp crossing_slope(int n, check_source next, void *self, const char *what) {
-    Engine g = {n, log_dpois(static_cast<double>(n), dd_of(static_cast<double>(n))), what, 48.0};
-    int64_t capV = 0, capW = 0, capOV = 0, capOW = 0;
-    double *V = grow(nullptr, &capV, 64, 0, &g);
-    double *W = grow(nullptr, &capW, 64, 0, &g);
-    double *OV = grow(nullptr, &capOV, 64, 0, &g);
-    double *OW = grow(nullptr, &capOW, 64, 0, &g);
-    int64_t vlo = 0, vhi = 0, E = 0, F = 0;
-    V[0] = 1.0;
-    W[0] = 0.0;
+    Walk w;
+    walk_start(&w, n, what, true);
     bool wlive = false; // W has received mass
-    dd prev = dd_of(0.0);
-    KernelCache cache;
-    std::memset(&cache, 0, sizeof cache);
-    PollClock work;
     Check c;
     while (next(self, &c)) {
         int64_t olo, ohi;
-        const Kernel *K = step(&cache, &c, &prev, vlo, vhi, n, &olo, &ohi, what);
-        if (olo > ohi) return xp_zero();
-        const int64_t olen = ohi - olo + 1, vlen = vhi - vlo + 1, klen = K->g1 - K->g0 + 1;
-        // One spare count above: a point on the upper bound can lift the
-        // count to ohi + 1.
-        OV = grow(OV, &capOV, olen + 1, 0, &g);
-        OW = grow(OW, &capOW, olen + 1, 0, &g);
-        convolve(V, vlen, K->hi, K->lo, klen, OV, olen);
-        OV[olen] = 0.0;
-        if (wlive) {
-            convolve(W, vlen, K->hi, K->lo, klen, OW, olen);
-        } else {
-            for (int64_t i = 0; i < olen; i++) OW[i] = 0.0;
-        }
-        OW[olen] = 0.0;
-        poll(&work, (wlive ? 8.0 : 4.0) * static_cast<double>(olen) * static_cast<double>(klen < vlen ? klen : vlen));
-
+        if (!walk_step(&w, c, wlive, &olo, &ohi)) return xp_zero();
         // The mass arriving on the moving bounds, read before the cut.
         int64_t at[2];
         double in[2];
@@ -496,9 +541,9 @@ xp crossing_slope(int n, check_source next, void *self, const char *what) {
         const int64_t from[2] = {c.from_hi, c.from_lo};
         for (int k = 0; k < 2; k++) {
             const int64_t f = from[k];
-            if (f >= olo && f <= ohi && f < n && OV[f - olo] > 0.0) {
+            if (f >= olo && f <= ohi && f < n && w.OV[f - olo] > 0.0) {
                 at[nin] = f + 1;
-                in[nin] = OV[f - olo];
+                in[nin] = w.OV[f - olo];
                 nin++;
             }
         }
@@ -521,8 +566,8 @@ xp crossing_slope(int n, check_source next, void *self, const char *what) {
         // Counts outside the bounds leave, from V and from W alike.
         for (int64_t r = rlo; r <= rhi; r++) {
             if (r < nlo || r > nhi) {
-                OV[r - olo] = 0.0;
-                OW[r - olo] = 0.0;
+                w.OV[r - olo] = 0.0;
+                w.OW[r - olo] = 0.0;
             }
         }
         if (nin > 0) {
@@ -532,42 +577,24 @@ xp crossing_slope(int n, check_source next, void *self, const char *what) {
                 std::frexp(in[k], &e);
                 if (e > kmax) kmax = e;
             }
-            const int64_t top = E + kmax; // exponent of the largest arrival
+            const int64_t top = w.E + kmax; // exponent of the largest arrival
             if (!wlive) {
-                F = top;
-            } else if (top - F > 600) { // W rescaled so that the arrival fits
-                const int64_t t = top - F;
+                w.F = top;
+            } else if (top - w.F > 600) { // W rescaled so that the arrival fits
+                const int64_t t = top - w.F;
                 for (int64_t r = rlo; r <= rhi; r++)
-                    OW[r - olo] = t > 1100 ? 0.0 : std::ldexp(OW[r - olo], static_cast<int>(-t));
-                F = top;
+                    w.OW[r - olo] = t > 1100 ? 0.0 : std::ldexp(w.OW[r - olo], static_cast<int>(-t));
+                w.F = top;
             }
-            for (int k = 0; k < nin; k++) OW[at[k] - olo] += scale2(in[k], E - F);
+            for (int k = 0; k < nin; k++) w.OW[at[k] - olo] += scale2(in[k], w.E - w.F);
             wlive = true;
         }
-
-        double *t = V;
-        V = OV;
-        OV = t;
-        t = W;
-        W = OW;
-        OW = t;
-        int64_t tc = capV;
-        capV = capOV;
-        capOV = tc;
-        tc = capW;
-        capW = capOW;
-        capOW = tc;
+        walk_keep(&w, olo, rlo, rhi);
         const int64_t len = rhi - rlo + 1;
-        if (rlo > olo) {
-            std::memmove(V, V + (rlo - olo), static_cast<size_t>(len) * sizeof(double));
-            std::memmove(W, W + (rlo - olo), static_cast<size_t>(len) * sizeof(double));
-        }
-        vlo = rlo;
-        vhi = rhi;
         double mv = 0.0, mw = 0.0;
         for (int64_t i = 0; i < len; i++) {
-            if (V[i] > mv) mv = V[i];
-            if (W[i] > mw) mw = W[i];
+            if (w.V[i] > mv) mv = w.V[i];
+            if (w.W[i] > mw) mw = w.W[i];
         }
         if (mv == 0.0 && mw == 0.0) return xp_zero();
         if (c.trim_lo || c.trim_hi) {
@@ -575,34 +602,16 @@ xp crossing_slope(int n, check_source next, void *self, const char *what) {
             const double tv = mv * TRIM, tw = mw * TRIM;
             int64_t a = 0, b = len - 1;
             if (c.trim_lo)
-                while (a < b && V[a] <= tv && W[a] <= tw) a++;
+                while (a < b && w.V[a] <= tv && w.W[a] <= tw) a++;
             if (c.trim_hi)
-                while (b > a && V[b] <= tv && W[b] <= tw) b--;
-            if (a > 0) {
-                std::memmove(V, V + a, static_cast<size_t>(b - a + 1) * sizeof(double));
-                std::memmove(W, W + a, static_cast<size_t>(b - a + 1) * sizeof(double));
-            }
-            vhi = vlo + b;
-            vlo = vlo + a;
+                while (b > a && w.V[b] <= tv && w.W[b] <= tw) b--;
+            walk_trim(&w, a, b);
         }
-        int k;
-        if (mv > 0.0) {
-            std::frexp(mv, &k);
-            if (k > 200 || k < -200) {
-                for (int64_t i = 0; i <= vhi - vlo; i++) V[i] = std::ldexp(V[i], -k);
-                E += k;
-            }
-        }
-        if (mw > 0.0) {
-            std::frexp(mw, &k);
-            if (k > 200 || k < -200) {
-                for (int64_t i = 0; i <= vhi - vlo; i++) W[i] = std::ldexp(W[i], -k);
-                F += k;
-            }
-        }
+        if (mv > 0.0) rescale(w.V, w.vhi - w.vlo + 1, mv, &w.E);
+        if (mw > 0.0) rescale(w.W, w.vhi - w.vlo + 1, mw, &w.F);
     }
     if (!wlive) return xp_zero();
-    return finish(&g, W, vlo, vhi, F, prev);
+    return finish(&w.g, w.W, w.vlo, w.vhi, w.F, w.prev);
 }
 
 } // namespace ksx

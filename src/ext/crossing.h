@@ -5,7 +5,7 @@
 // With N(c) the number of the n points in [0, c], a checkpoint at c asks
 // lo <= N(c) <= hi.  Every one- or two-sided Kolmogorov-Smirnov event,
 // for a continuous null or one with jumps, is such a finite family of
-// checks (see onesample.cpp).  The counts are treated as a Poisson process
+// checks (see kolmogorov.cpp and discrete.cpp).  The counts are treated as a Poisson process
 // of rate n observed at the checkpoints: between two checkpoints a distance
 // lambda / n apart the count grows by a Poisson(lambda) number, every
 // transition weight is positive, and the condition N(1) = n is applied at
@@ -17,7 +17,7 @@
 #ifndef KSDIST_CROSSING_H
 #define KSDIST_CROSSING_H
 
-#include "dd.h"
+#include "logprob.h"
 
 namespace ksx {
 

@@ -1,5 +1,12 @@
-// Kolmogorov's limiting distribution, both tails and the density, to full
-// double accuracy, also far beyond the double range through their logs.
+// limit: Kolmogorov's limiting distributions, both tails and the density, to
+// full double accuracy, also far beyond the double range through their logs;
+// the d/p/q/r functions and .Call routines of pkolmogorov_limit and its
+// family.
+//
+// Accuracy: 1e-12 relative or better in both tails and the density (their
+// logarithms too), against 200-bit references (tests/testthat/test-limit*,
+// made by tools/make-limit-references.R); lower tails of at least 1/2 are the
+// exact module's own evaluation, bit for bit.
 //
 //   K(x)     = 1 - 2 sum_{k>=1} (-1)^(k-1) e^(-2k^2x^2)                 (1)
 //            = sqrt(2 pi)/x sum_{j>=1} e^(-(2j-1)^2 pi^2/(8x^2))           (2)
@@ -14,10 +21,9 @@
 // formed with their rounding error carried along (x = 30 gives 1800, and an
 // error of one rounding in it would cost 2e-13 relative in the result).
 #include "limit.h"
-#include "alt.h"
-#include "dd.h"
+
 #include "args.h"
-#include "solve.h"
+#include "quantile.h"
 
 #include <R_ext/Random.h>
 
@@ -161,51 +167,37 @@ double limit_module_tol(double tol) {
     return tol < 1e-15 ? tol : 1e-15;
 }
 
-xp limit_tail(double x, double tol, int alt, bool lower) {
-    if (std::isnan(x)) return xp{x, 0};
-    if (x <= 0.0) return lower ? xp_zero() : xp_make(1.0);
-    if (x == INFINITY) return lower ? xp_make(1.0) : xp_zero();
+// P(X <= x) (lower) or P(X > x) as R returns it: the value, or with logp
+// its logarithm, taken directly from the same series (never the log of a
+// value that underflowed).
+double limit_p(double x, double tol, int alt, bool lower, bool logp) {
+    if (std::isnan(x)) return finish(xp{x, 0}, logp);
+    if (x <= 0.0) return finish(lower ? xp_zero() : xp_make(1.0), logp);
+    if (x == INFINITY) return finish(lower ? xp_make(1.0) : xp_zero(), logp);
     if (alt != ALT_TWO) {
         double h, l;
         two_x2(x, &h, &l);
-        if (!lower) return exp_neg2(h, l);
-        if (h < 1e-300) return xp_make(h); // 1 - e^(-t) = t to within t^2/2
-        return xp_make(-std::expm1(-(h + l)));
+        if (!lower) return logp ? -h - l : xp_value(exp_neg2(h, l));
+        if (h < 1e-300) return logp ? std::log(h) : xp_value(xp_make(h)); // 1 - e^(-t) = t to within t^2/2
+        const double v = -std::expm1(-(h + l));
+        return logp ? std::log(v) : xp_value(xp_make(v));
     }
     if (lower) {
         // The exact module's value where it is at least 1/2 (K(x) >= 1/2 from
         // x = 0.8276 on), so that these results keep their bits.
         if (x >= 0.82) {
             const double v = module_ks2(x, limit_module_tol(tol));
-            if (v >= 0.5) return xp_make(v > 1.0 ? 1.0 : v);
+            if (v >= 0.5) {
+                if (logp) return v >= 1.0 ? 0.0 : std::log(v);
+                return xp_value(xp_make(v > 1.0 ? 1.0 : v));
+            }
         }
-        return lower_theta(x);
+        return logp ? log_lower_theta(x) : xp_value(lower_theta(x));
     }
-    if (x >= 0.8) return upper_alt(x);
+    if (x >= 0.8) return logp ? log_upper_alt(x) : xp_value(upper_alt(x));
     // Below 0.8 the upper tail is above 0.54: 1 - K loses nothing.
-    return xp_make(1.0 - xp_value(lower_theta(x)));
-}
-
-double limit_p(double x, double tol, int alt, bool lower, bool logp) {
-    if (!logp || std::isnan(x) || x <= 0.0 || x == INFINITY)
-        return finish(limit_tail(x, tol, alt, lower), logp);
-    // Logarithms taken directly, never of a value that underflowed.
-    if (alt != ALT_TWO) {
-        double h, l;
-        two_x2(x, &h, &l);
-        if (!lower) return -h - l;
-        if (h < 1e-300) return std::log(h);
-        return std::log(-std::expm1(-(h + l)));
-    }
-    if (lower) {
-        if (x >= 0.82) {
-            const double v = module_ks2(x, limit_module_tol(tol));
-            if (v >= 0.5) return v >= 1.0 ? 0.0 : std::log(v);
-        }
-        return log_lower_theta(x);
-    }
-    if (x >= 0.8) return log_upper_alt(x);
-    return std::log1p(-xp_value(lower_theta(x)));
+    const double k = xp_value(lower_theta(x));
+    return logp ? std::log1p(-k) : xp_value(xp_make(1.0 - k));
 }
 
 double limit_d(double x, int alt, bool logp) {
@@ -231,10 +223,6 @@ double limit_guess(double p, int alt, bool lower, bool logp) {
     return g > 0.0 ? g : 0.1;
 }
 
-} // namespace ksx
-
-using namespace ksx;
-
 namespace {
 
 double check_tol(SEXP s) {
@@ -245,21 +233,14 @@ double check_tol(SEXP s) {
     return t;
 }
 
-struct LimitTarget {
-    double tol, p;
+struct Law {
+    double tol;
     int alt;
-    bool lower, logp;
 };
 
-// Acceptance exactly as the p-function answers: P(X <= x) >= p, or
-// P(X > x) <= p; steered by the log of the smaller tail.
-void limit_eval(double x, void *ctx, bool *ok, double *steer) {
-    const LimitTarget *t = static_cast<const LimitTarget *>(ctx);
-    const double v = limit_p(x, t->tol, t->alt, t->lower, t->logp);
-    *ok = t->lower ? v >= t->p : v <= t->p;
-    const double lv = t->logp ? v : std::log(v);
-    const double lp = t->logp ? t->p : std::log(t->p);
-    *steer = t->lower ? lv - lp : lp - lv;
+double law_p(double x, const void *law, bool lower, bool logp) {
+    const Law *l = static_cast<const Law *>(law);
+    return limit_p(x, l->tol, l->alt, lower, logp);
 }
 
 // Quantile of one probability, p already checked to be in range.
@@ -267,21 +248,26 @@ double limit_q(double p, double tol, int alt, bool lower, bool logp) {
     const double zero = logp ? -INFINITY : 0.0, one = logp ? 0.0 : 1.0;
     if (p == (lower ? zero : one)) return 0.0;
     if (p == (lower ? one : zero)) return INFINITY;
-    LimitTarget t = {tol, p, alt, lower, logp};
+    const Law law = {tol, alt};
+    Target t = {law_p, &law, lower, logp, p, false};
     // An upper end: the tail beyond it is below 2 e^(-2b^2) <= the target.
     double b = 1.0;
     bool ok;
     double steer;
     for (;;) {
-        limit_eval(b, &t, &ok, &steer);
+        target_eval(b, &t, &ok, &steer);
         if (ok) break;
         b *= 2.0;
         if (b > 1e300) return INFINITY;
     }
-    return solve_double(limit_eval, &t, 0.0, b, limit_guess(p, alt, lower, logp), nullptr);
+    return solve_double(target_eval, &t, 0.0, b, limit_guess(p, alt, lower, logp), nullptr);
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------
+// .Call routines.
+// ---------------------------------------------------------------------------
 
 SEXP ksx_p_limit(SEXP q, SEXP stol, SEXP lower, SEXP logp, SEXP alt) {
     const Num a = num_arg(q, "q");
@@ -324,3 +310,5 @@ SEXP ksx_r_limit(SEXP snn, SEXP alt) {
     UNPROTECT(1);
     return ans;
 }
+
+} // namespace ksx

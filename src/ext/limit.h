@@ -1,9 +1,11 @@
-// Kolmogorov's limiting distributions: of sqrt(n) D_n, K(x) = 1 - 2 sum_{k>=1}
-// (-1)^(k-1) e^(-2 k^2 x^2), and of sqrt(n) D_n^+, 1 - e^(-2 x^2).
+// limit: Kolmogorov's limiting laws, of sqrt(n) D_n, K(x) = 1 - 2
+// sum_{k>=1} (-1)^(k-1) e^(-2 k^2 x^2), and of sqrt(n) D_n^+, 1 - e^(-2 x^2).
+// R: d/p/q/rkolmogorov_limit; also the first guesses of the exact laws'
+// quantiles.
 #ifndef KSDIST_LIMIT_H
 #define KSDIST_LIMIT_H
 
-#include "ext.h"
+#include "host.h"
 
 namespace ksx {
 
@@ -12,12 +14,16 @@ double limit_module_tol(double tol);
 
 // P(X <= x) (lower) or P(X > x) as R returns it (log if logp).
 double limit_p(double x, double tol, int alt, bool lower, bool logp);
-// The same as an xp, for callers that need the tail beyond the double range.
-xp limit_tail(double x, double tol, int alt, bool lower);
 // Density (log if logp).
 double limit_d(double x, int alt, bool logp);
 // A starting point for inverting: x with tail probability about p.
 double limit_guess(double p, int alt, bool lower, bool logp);
+
+// .Call routines.
+SEXP ksx_p_limit(SEXP q, SEXP tol, SEXP lower, SEXP logp, SEXP alt);
+SEXP ksx_d_limit(SEXP x, SEXP logp, SEXP alt);
+SEXP ksx_q_limit(SEXP p, SEXP tol, SEXP lower, SEXP logp, SEXP alt);
+SEXP ksx_r_limit(SEXP nn, SEXP alt);
 
 } // namespace ksx
 

@@ -22,7 +22,7 @@ mat_pow_ref <- function(A, n) {
 }
 # The C library's pow(), as the compiled code calls it: R's own x^y goes
 # through long double on x86-64 and, rarely, rounds differently.
-cpow <- function(x, y) .Call(ksdist:::.ext$ksx_pow, as.double(x), as.double(y))
+cpow <- function(x, y) .Call(ksdist:::.ext$ksx_hook_pow, as.double(x), as.double(y))
 
 pk2x_ref <- function(d, n) {
   t <- d * n

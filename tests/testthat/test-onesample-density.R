@@ -1,13 +1,13 @@
-# Densities of the one-sample statistics: .Call(ksx_density_raw, d, n, alt)
-# -> c(density, log density); .Call(ksx_density_route, d, n, alt, route)
+# Densities of the one-sample statistics: .Call(ksx_hook_kolmogorov_density,
+# d, n, alt, route) -> c(density, log density, aux);
 # computes it by one route (1 recursion, 2 SBT, 3 Abel, 4 two-sided bound).
 
-dens <- function(d, n, alt = 0L) .Call(ksdist:::.ext$ksx_density_raw, d, as.integer(n), as.integer(alt))
+dens <- function(d, n, alt = 0L) .Call(ksdist:::.ext$ksx_hook_kolmogorov_density, d, as.integer(n), as.integer(alt), 0L)[1:2]
 by_route <- function(d, n, alt, r) {
-  .Call(ksdist:::.ext$ksx_density_route, d, as.integer(n), as.integer(alt), as.integer(r))
+  .Call(ksdist:::.ext$ksx_hook_kolmogorov_density, d, as.integer(n), as.integer(alt), as.integer(r))
 }
 cdf1 <- function(d, n, alt, upper = FALSE) {
-  .Call(ksdist:::.ext$ksx_ks1_raw, d, as.integer(n), as.integer(alt), upper)[1]
+  .Call(ksdist:::.ext$ksx_hook_kolmogorov, d, as.integer(n), as.integer(alt), upper)[1]
 }
 rel <- function(x, ref) ifelse(ref == 0, abs(x), abs(x - ref) / abs(ref))
 
@@ -133,7 +133,7 @@ test_that("arguments outside the domain, memory and interrupts", {
   expect_true(all(is.nan(dens(NaN, 5))))
   expect_identical(dens(Inf, 5), c(0, -Inf))
   expect_identical(dens(-Inf, 5, 1L), c(0, -Inf))
-  expect_error(dens(0.1, 0), "'n' must be at least 1")
+  expect_error(dens(0.1, 0), "'n' must be a whole number from 1")
   expect_error(dens(0.1, 5, 3L), "'alt'")
   expect_error(by_route(0.01, 5, 0L, 1L), "inside the support")
   expect_error(by_route(0.6, 5, 0L, 4L), "route 4")

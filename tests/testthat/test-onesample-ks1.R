@@ -1,8 +1,8 @@
 # The one-sample distributions with both tails computed directly:
-# .Call(ksx_ks1_raw, d, n, alt, upper) -> c(value, log).
+# .Call(ksx_hook_kolmogorov, d, n, alt, upper) -> c(value, log).
 
 ks1 <- function(d, n, alt = 0L, upper = FALSE) {
-  .Call(ksdist:::.ext$ksx_ks1_raw, d, as.integer(n), as.integer(alt), upper)
+  .Call(ksdist:::.ext$ksx_hook_kolmogorov, d, as.integer(n), as.integer(alt), upper)
 }
 relerr <- function(x, ref) ifelse(ref == 0, abs(x), abs(x - ref) / abs(ref))
 
@@ -98,8 +98,8 @@ test_that("arguments outside the domain", {
   expect_identical(ks1(-1, 5, 1L), c(0, -Inf))
   expect_identical(ks1(1, 5, 0L, TRUE), c(0, -Inf))
   expect_identical(ks1(2, 5), c(1, 0))
-  expect_error(ks1(0.1, 0), "'n' must be at least 1")
+  expect_error(ks1(0.1, 0), "'n' must be a whole number from 1")
   expect_error(ks1(0.1, 5, 3L), "'alt'")
-  expect_error(.Call(ksdist:::.ext$ksx_ks1_raw, c(0.1, 0.2), 5L, 0L, FALSE), "'d'")
-  expect_error(.Call(ksdist:::.ext$ksx_ks1_raw, 0.1, NA_integer_, 0L, FALSE), "'n'")
+  expect_error(.Call(ksdist:::.ext$ksx_hook_kolmogorov, c(0.1, 0.2), 5L, 0L, FALSE), "'d'")
+  expect_error(.Call(ksdist:::.ext$ksx_hook_kolmogorov, 0.1, NA_integer_, 0L, FALSE), "'n'")
 })

@@ -1,8 +1,8 @@
-# D against nulls with jumps: .Call(ksx_range_raw, n, d, lo, hi, alt, rel)
+# D against nulls with jumps: .Call(ksx_hook_discrete, n, d, lo, hi, alt, rel)
 # -> c(value, log), rel 0: P(D < d), 1: P(D <= d), 2: P(D > d), 3: P(D >= d).
 
 kr <- function(n, d, lo, hi, alt = 0L, rel = 0L) {
-  .Call(ksdist:::.ext$ksx_range_raw, as.integer(n), d, lo, hi, as.integer(alt), as.integer(rel))
+  .Call(ksdist:::.ext$ksx_hook_discrete, as.integer(n), d, lo, hi, as.integer(alt), as.integer(rel))
 }
 hexv <- function(s) as.numeric(strsplit(s, ",")[[1]])
 
@@ -24,7 +24,7 @@ test_that("equals complete enumeration and Steck's determinant", {
 
 test_that("the continuous range [0, 1] gives the continuous distribution", {
   set.seed(5)
-  ks1 <- function(d, n, alt, upper) .Call(ksdist:::.ext$ksx_ks1_raw, d, as.integer(n), as.integer(alt), upper)
+  ks1 <- function(d, n, alt, upper) .Call(ksdist:::.ext$ksx_hook_kolmogorov, d, as.integer(n), as.integer(alt), upper)
   for (k in 1:40) {
     n <- sample(c(1:12, 40, 150), 1)
     alt <- sample(0:2, 1)

@@ -1,8 +1,8 @@
-# Exact two-sample distributions (ksx_ks2_raw): both tails, one-sided
+# Exact two-sample distributions (ksx_hook_smirnov): both tails, one-sided
 # statistics and ties, against exact references.
 
 ks2 <- function(K, m, n, alt = 0L, blocks = NULL, upper = FALSE)
-  .Call(ksdist:::.ext$ksx_ks2_raw, K, m, n, alt, blocks, upper)
+  .Call(ksdist:::.ext$ksx_hook_smirnov, K, m, n, alt, blocks, upper)
 
 # Statistic of a path in the oracles below: alt 0 |i n - j m|, 1 i n - j m,
 # 2 j m - i n.

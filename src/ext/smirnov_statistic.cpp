@@ -2,10 +2,11 @@
 // merged, and the empirical functions compared after each block of equal
 // pooled values, in 64-bit integer units of 1/(m n) so that nothing is
 // rounded for any sample sizes R allows.
-#include "ext.h"
+#include "smirnov.h"
 
 #include <algorithm>
 
+namespace ksx {
 namespace {
 
 SEXP sorted_copy(SEXP x) {
@@ -22,7 +23,7 @@ SEXP sorted_copy(SEXP x) {
 // list(x = sorted x, y = sorted y, K = c(two-sided, greater, less) as
 // doubles (exact below 2^53), at = for each, c(value, i, j) where it is
 // attained, blocks = sizes of the blocks of ties (NULL without ties)).
-SEXP ksx_two_statistic(SEXP x, SEXP y) {
+SEXP ksx_smirnov_statistic(SEXP x, SEXP y) {
     if (TYPEOF(x) != REALSXP || TYPEOF(y) != REALSXP) Rf_error("internal: samples must be doubles");
     SEXP xs = PROTECT(sorted_copy(x));
     SEXP ys = PROTECT(sorted_copy(y));
@@ -87,3 +88,5 @@ SEXP ksx_two_statistic(SEXP x, SEXP y) {
     UNPROTECT(4);
     return res;
 }
+
+} // namespace ksx

@@ -7,26 +7,6 @@
 # only through that set: a union of closed intervals of [0, 1], a single
 # point for each stretch between two jumps where F is flat.
 
-# F(t-) for a distribution function F evaluated at the points t: F at the
-# largest double below t, or, where F rounds its argument (R's discrete
-# distribution functions treat t within 1e-7 below a whole number as that
-# number), F just below the flat stretch that ends in the jump.  Where F has
-# no jump at t the result is F(t) itself.
-left_limit <- function(F, t, Ft = F(t)) {
-  a <- check_cdf_values(F(.Call(.ext$ksx_prev_double, t)), length(t))
-  jump <- Ft - a > 1e-12
-  hidden <- !jump & is.finite(t)
-  if (any(hidden)) {
-    th <- t[hidden]
-    h <- 1e-6 * pmax(1, abs(th))
-    b <- check_cdf_values(F(th - h), length(th))
-    c <- check_cdf_values(F(th - h / 2), length(th))
-    flat <- b == c & Ft[hidden] - c > 1e-12
-    a[hidden] <- ifelse(flat, c, Ft[hidden])
-  }
-  a
-}
-
 # The range of the null as list(lo, hi) of sorted disjoint closed intervals,
 # from a step function, from given support points (the points where F
 # jumps; F continuous elsewhere), or, failing both, from the whole numbers
@@ -36,8 +16,7 @@ null_range <- function(cdf, args, support, xs = NULL, Fx = NULL, Fl = NULL) {
     kn <- stats::knots(cdf)
     v <- c(cdf(kn[1L] - 1), cdf(kn))
     if (any(v < 0 | v > 1) || is.unsorted(v))
-      stop("the step function given as the null must be a distribution function (non-decreasing, in [0, 1])",
-           call. = FALSE)
+      stop_call("the step function given as the null must be a distribution function (non-decreasing, in [0, 1])")
     u <- unique(c(0, v[v > 0 & v < 1], 1))
     return(list(lo = u, hi = u))
   }
@@ -47,14 +26,13 @@ null_range <- function(cdf, args, support, xs = NULL, Fx = NULL, Fl = NULL) {
     if (is.null(support)) return(NULL)
   }
   if (!is.numeric(support) || anyNA(support))
-    stop("'support' must be a numeric vector of the points where the null distribution jumps",
-         call. = FALSE)
+    stop_call("'support' must be a numeric vector of the points where the null distribution jumps")
   s <- sort(unique(as.double(support[is.finite(support)])))
   if (!length(s)) return(list(lo = 0, hi = 1))
   Fs <- check_cdf_values(F(s), length(s))
   Fsl <- left_limit(F, s, Fs)
   if (is.unsorted(Fs) || any(Fsl > Fs))
-    stop("the null distribution function must be non-decreasing on 'support'", call. = FALSE)
+    stop_call("the null distribution function must be non-decreasing on 'support'")
   # [0, F(s1-)], [F(s_k), F(s_k+1 -)], ..., [F(s_K), 1]; a stretch where F
   # is flat is the single point at its height.
   lo <- c(0, Fs)
@@ -106,21 +84,20 @@ lattice_support <- function(F, xs, Fx, Fl) {
 pkolmogorov_discrete <- function(q, n, null, ..., support = NULL, lower.tail = TRUE,
                                  log.p = FALSE, alternative = c("two.sided", "less", "greater")) {
   r <- range_of(null, list(...), support, parent.frame())
-  .Call(.ext$ksx_p_range, q, n, r$lo, r$hi, lower.tail, log.p, alternative)
+  .Call(.ext$ksx_p_discrete, q, n, r$lo, r$hi, lower.tail, log.p, alternative)
 }
 
 qkolmogorov_discrete <- function(p, n, null, ..., support = NULL, lower.tail = TRUE,
                                  log.p = FALSE, alternative = c("two.sided", "less", "greater")) {
   r <- range_of(null, list(...), support, parent.frame())
-  .Call(.ext$ksx_q_range, p, n, r$lo, r$hi, lower.tail, log.p, alternative)
+  .Call(.ext$ksx_q_discrete, p, n, r$lo, r$hi, lower.tail, log.p, alternative)
 }
 
 range_of <- function(null, args, support, env) {
   if (missing(null) || is.null(null))
-    stop("'null' must be a step function, or a distribution function (or its name) with 'support'",
-         call. = FALSE)
+    stop_call("'null' must be a step function, or a distribution function (or its name) with 'support'")
   cdf <- if (inherits(null, "stepfun")) null else null_function(null, env)
   if (!inherits(cdf, "stepfun") && is.null(support))
-    stop("'support' must give the points where the null distribution function jumps", call. = FALSE)
+    stop_call("'support' must give the points where the null distribution function jumps")
   null_range(cdf, args, support)
 }

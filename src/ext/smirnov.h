@@ -1,10 +1,10 @@
-// Exact two-sample Smirnov distributions: both tails computed directly,
-// two-sided and one-sided statistics, and the conditional null given ties.
-#ifndef KSDIST_TWOSAMPLE_H
-#define KSDIST_TWOSAMPLE_H
+// smirnov: the exact law of the two-sample statistics, without ties or
+// given the pattern of ties of the pooled sample, each tail computed
+// directly.  R: d/p/q/rsmirnov2, and ks_test's two-sample p-value.
+#ifndef KSDIST_SMIRNOV_H
+#define KSDIST_SMIRNOV_H
 
-#include "alt.h"
-#include "ext.h"
+#include "host.h"
 
 namespace ksx {
 
@@ -28,7 +28,22 @@ namespace ksx {
 // arguments (negative sizes, an unknown alt, blocks that are not positive or
 // do not sum to m + n) give NaN.  Memory is O(min(m, n)), refused through
 // check_bytes() beyond the limit; the computation polls for interrupts.
-xp ks2_cdf(int64_t K, int m, int n, int alt, const int *blocks, int nb, bool upper);
+xp smirnov_tail(int64_t K, int m, int n, int alt, const int *blocks, int nb, bool upper);
+
+// Whether the exact law is computed for samples of sizes m and n: m n at
+// most SMIRNOV_MAX_MN (ksdist.h); smirnov_check_size stops with a message
+// otherwise.
+bool smirnov_exact_size(double m, double n);
+void smirnov_check_size(int m, int n);
+
+// .Call routines.
+SEXP ksx_p_smirnov2(SEXP q, SEXP m, SEXP n, SEXP lower, SEXP logp, SEXP alt, SEXP blocks);
+SEXP ksx_q_smirnov2(SEXP p, SEXP m, SEXP n, SEXP lower, SEXP logp, SEXP alt, SEXP blocks);
+SEXP ksx_d_smirnov2(SEXP x, SEXP m, SEXP n, SEXP logp, SEXP alt, SEXP blocks);
+SEXP ksx_r_smirnov2(SEXP nn, SEXP m, SEXP n, SEXP alt, SEXP blocks);
+SEXP ksx_smirnov_pvalue(SEXP K, SEXP m, SEXP n, SEXP alt, SEXP blocks);
+SEXP ksx_smirnov_exact_size(SEXP m, SEXP n);
+SEXP ksx_smirnov_statistic(SEXP x, SEXP y);
 
 } // namespace ksx
 

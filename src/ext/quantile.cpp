@@ -1,4 +1,4 @@
-#include "solve.h"
+#include "quantile.h"
 
 namespace ksx {
 
@@ -110,6 +110,20 @@ double solve_double(EvalFn f, void *ctx, double a, double b, double guess, int *
             return dbl_coord(v);
         });
     return dbl_value(c);
+}
+
+void target_eval(double x, void *ctx, bool *ok, double *steer) {
+    const Target *t = static_cast<const Target *>(ctx);
+    const double v = t->tail(x, t->law, t->lower, t->logp);
+    *ok = t->lower ? v >= t->p : v <= t->p;
+    const double lv = t->logp ? v : std::log(v), lp = t->logp ? t->p : std::log(t->p);
+    if (t->steer_near_one && t->lower && lp > -0.7) {
+        const double uv = t->logp ? -std::expm1(v) : 1.0 - v;
+        const double up = t->logp ? -std::expm1(t->p) : 1.0 - t->p;
+        *steer = std::log(up) - std::log(uv);
+    } else {
+        *steer = t->lower ? lv - lp : lp - lv;
+    }
 }
 
 int64_t solve_int(EvalFn f, void *ctx, int64_t a, int64_t b, double guess, int *evals) {

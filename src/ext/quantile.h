@@ -1,6 +1,6 @@
-// Inverting a monotone distribution function exactly: the smallest point of
-// a grid (the doubles, or the integers) at which an acceptance test holds,
-// given a point where it fails and one where it holds.
+// The grid inverter behind every q-function: the smallest point of a grid
+// (the doubles, or the integers) at which an acceptance test holds, given a
+// point where it fails and one where it holds.
 //
 // The test itself is exact and decides the answer.  A second, smooth number
 // ("steer", roughly the signed distance from the target on a log scale) only
@@ -10,10 +10,10 @@
 // points, whenever a step does not shrink it enough.  So the cost is a
 // handful of evaluations for a good first guess and never more than about
 // 64 + a few.
-#ifndef KSDIST_SOLVE_H
-#define KSDIST_SOLVE_H
+#ifndef KSDIST_QUANTILE_H
+#define KSDIST_QUANTILE_H
 
-#include "ext.h"
+#include "host.h"
 
 namespace ksx {
 
@@ -41,6 +41,22 @@ double solve_double(EvalFn f, void *ctx, double a, double b, double guess, int *
 
 // Smallest integer v in (a, b] with ok(v), given ok(b) and not ok(a).
 int64_t solve_int(EvalFn f, void *ctx, int64_t a, int64_t b, double guess, int *evals);
+
+// The test of a q-function: the tail at x as the law's p-function reports
+// it (P(X <= x) when lower, else P(X > x); its log when logp) reaches p,
+// that is P(X <= x) >= p, or P(X > x) <= p.  The steer is the log of the
+// tail asked for against log p; with steer_near_one, a lower tail asked for
+// near 1 is steered by the logs of the upper tails instead (the log of a
+// lower tail near 1 is about minus the upper tail, and interpolating on
+// that scale is what converges there).
+struct Target {
+    double (*tail)(double x, const void *law, bool lower, bool logp);
+    const void *law;
+    bool lower, logp;
+    double p;
+    bool steer_near_one;
+};
+void target_eval(double x, void *ctx, bool *ok, double *steer);
 
 } // namespace ksx
 

@@ -1,0 +1,76 @@
+# Argument checks and conditions shared by the user-facing functions.  The
+# d/p/q/r functions check their arguments in the compiled code (src/ext/
+# args.cpp); what is checked here is what R itself must resolve first.
+
+# Errors and warnings name the call the user typed: the outermost call of
+# one of the package's exported functions on the stack (for ks_test, the
+# generic's call), as the errors of the compiled routines do.  Conditions
+# carry the class "ksdist_error" or "ksdist_warning" (and a more specific
+# one when given), so that callers can catch them.
+user_call <- function() {
+  ns <- topenv(environment(user_call))
+  exports <- getNamespaceExports(ns)
+  calls <- sys.calls()
+  for (i in seq_along(calls)) {
+    f <- calls[[i]][[1L]]
+    if (is.name(f) && as.character(f) %in% exports &&
+        identical(topenv(environment(sys.function(i))), ns))
+      return(calls[[i]])
+  }
+  NULL
+}
+
+stop_call <- function(msg, class = NULL)
+  stop(structure(class = c(class, "ksdist_error", "error", "condition"),
+                 list(message = msg, call = user_call())))
+
+warn_call <- function(msg, class = NULL)
+  warning(structure(class = c(class, "ksdist_warning", "warning", "condition"),
+                    list(message = msg, call = user_call())))
+
+describe <- function(x) {
+  if (is.null(x)) "NULL" else sprintf("an object of type '%s'", typeof(x))
+}
+
+check_alternative <- function(alternative) {
+  choices <- c("two.sided", "less", "greater")
+  if (identical(alternative, choices)) return("two.sided")
+  if (!is.character(alternative) || length(alternative) != 1L || is.na(alternative) ||
+      is.na(k <- pmatch(alternative, choices)))
+    stop_call("'alternative' must be one of \"two.sided\", \"less\", \"greater\"")
+  choices[k]
+}
+
+check_tol <- function(tol) {
+  if (!is.numeric(tol) || length(tol) != 1L || !is.finite(tol) || tol <= 0)
+    stop_call("'tol' must be a single positive finite number")
+  as.double(tol)
+}
+
+is_date <- function(x) inherits(x, c("Date", "POSIXt", "difftime"))
+
+# Observations: a numeric vector, with a message that says what was
+# expected for the common mistakes.
+check_sample <- function(x, name) {
+  what <- if (is.factor(x)) "a factor"
+          else if (is_date(x)) sprintf("a date or time (class '%s'); use as.numeric(%s) to test its numeric values",
+                                       class(x)[1L], name)
+          else if (is.data.frame(x)) "a data frame; pass one of its columns"
+          else if (is.list(x)) "a list"
+          else if (is.character(x)) "a character vector"
+          else if (is.complex(x)) "a complex vector"
+          else if (!is.numeric(x) && !(is.logical(x) && all(is.na(x)))) describe(x)
+          else NULL
+  if (!is.null(what))
+    stop_call(sprintf("'%s' must be a numeric vector of observations, not %s", name, what))
+  as.double(x)
+}
+
+# Number of draws of an r-function: as R's own, a vector longer than one
+# asks for as many draws as it has elements.
+draws <- function(nn) {
+  if (length(nn) > 1L) return(length(nn))
+  if (!is.numeric(nn) || length(nn) != 1L || is.na(nn) || nn < 0 || !is.finite(nn))
+    stop_call("invalid arguments")
+  floor(nn)
+}

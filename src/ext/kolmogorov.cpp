@@ -1,0 +1,438 @@
+// kolmogorov: the exact law of the one-sample statistics for a continuous
+// null, each tail computed directly (see kolmogorov.h), and the d/p/q/r
+// functions and .Call routines of pkolmogorov and its family.
+//
+// Accuracy: both tails to about 1e-13 relative or better (each a sum of
+// positive terms, or a short alternating sum in double-double whose
+// cancellation is measured), far below the double range too, against the
+// exact references of tests/testthat/ref-onesample.csv (Steck's determinant
+// in rational arithmetic, and the SBT and Abel sums in 240-bit arithmetic).
+//
+// Write s = n d, kept exactly as a double-double (n d rounded to a double
+// can move d across 1/(2n) or 1/n, where the distribution changes form).
+//
+// One-sided upper tail, P(D_n^+ >= d): the Smirnov-Birnbaum-Tingey sum
+//   d sum_{j=0}^{j < n - s} C(n, j) (d + j/n)^(j-1) (1 - d - j/n)^(n-j),
+// whose terms are (s / (s + j)) P(Binomial(n, (s + j)/n) = j): positive,
+// each evaluated in log space from Stirling-series and deviance terms that
+// do not cancel (logprob.h), summed with compensation.
+//
+// One-sided lower tail, P(D_n^+ < d): 1 - P(D_n^+ >= d) loses nothing worth
+// speaking of while the upper tail is below 0.99.  Beyond, d is small and
+// Abel's identity turns the complement into the short alternating sum
+//   sum_{0 <= l < s} (-1)^l d C(n, l) (1 + (s - l)/n)^(n-l-1) ((s - l)/n)^l,
+// evaluated in double-double (it cancels by up to 1e12 for s near 30); the
+// boundary-crossing recursion (crossing.h) is the fallback when even that
+// cancels too much.
+//
+// Two-sided: for d >= 1/2 the events D^+ >= d and D^- >= d exclude each
+// other, so P(D_n >= d) = 2 P(D_n^+ >= d) exactly.  Below 1/2 both can
+// happen, but P(D^+ >= d, D^- >= d) <= P(D^+ >= d)^2 (the order statistics
+// are associated, one event increasing and the other decreasing in them),
+// so with p1 = P(D^+ >= d), 2 p1 - p1^2 / 2 is within p1 / 4 relative: used
+// once p1 < 2^-46.  Everywhere else the crossing recursion gives both tails,
+// checkpoints at i/n - d (count at most i - 1) and (i-1)/n + d (at least i).
+#include "kolmogorov.h"
+
+#include "args.h"
+#include "limit.h"
+#include "quantile.h"
+
+#include <R_ext/Random.h>
+
+namespace ksx {
+
+// ---------------------------------------------------------------------------
+// Smirnov-Birnbaum-Tingey: P(D_n^+ >= s / n) for 0 < s < n.
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Running log-sum-exp of positive terms with a double-double accumulator.
+struct LogSum {
+    double ref;
+    dd acc;
+};
+
+void logsum_add(LogSum *a, double l) {
+    if (l == -INFINITY) return;
+    if (l > a->ref) {
+        const double f = std::exp(a->ref - l);
+        a->acc = dd_mul_d(a->acc, f);
+        a->ref = l;
+        a->acc = dd_add_d(a->acc, 1.0);
+    } else {
+        a->acc = dd_add_d(a->acc, std::exp(l - a->ref));
+    }
+}
+
+xp logsum_value(const LogSum *a) {
+    if (a->ref == -INFINITY) return xp_zero();
+    return xp_mul(xp_exp(a->ref), xp_make(dd_val(a->acc)));
+}
+
+} // namespace
+
+SbtTerms sbt_terms(int n, dd s) {
+    SbtTerms t;
+    t.N = static_cast<double>(n);
+    t.s = s;
+    t.sv = dd_val(s);
+    t.top = dd_sub(dd_of(t.N), s);
+    t.jmax = -dd_floor(dd_neg(t.top)) - 1.0;
+    t.logN = std::log(t.N);
+    t.stN = stirlerr(t.N);
+    return t;
+}
+
+xp sbt_upper(int n, dd s) {
+    const SbtTerms t = sbt_terms(n, s);
+    LogSum sum = {-INFINITY, dd_of(0.0)};
+    PollClock work;
+    for (double j = 0.0; j <= t.jmax; j += 1.0) {
+        logsum_add(&sum, sbt_log_term(&t, j));
+        poll(&work, 64.0);
+    }
+    return logsum_value(&sum);
+}
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Abel's alternating form of P(D_n^+ < s / n), for small s; *kappa gets the
+// ratio of the sum of absolute terms to the result.
+// ---------------------------------------------------------------------------
+double abel_lower(int n, dd s, double *kappa) {
+    const double N = static_cast<double>(n);
+    const dd d = dd_div_d(s, N);
+    dd total = dd_of(0.0);
+    double absum = 0.0;
+    for (double l = 0.0; dd_cmp(s, dd_of(l)) > 0 && l < N; l += 1.0) {
+        const dd x = dd_div_d(dd_add_d(s, -l), N); // (s - l) / n > 0
+        dd t = d;
+        for (double i = 0.0; i < l; i += 1.0)
+            t = dd_div_d(dd_mul(dd_mul_d(t, N - i), x), i + 1.0);
+        const dd lg = dd_mul_d(dd_log(dd_add_d(x, 1.0)), N - l - 1.0);
+        int64_t k;
+        const dd e = dd_exp_split(lg, &k);
+        t = dd_mul(t, e);
+        t = dd_ldexp(t, static_cast<int>(k));
+        absum += std::fabs(dd_val(t));
+        total = (static_cast<int64_t>(l) % 2 == 0) ? dd_add(total, t) : dd_sub(total, t);
+    }
+    const double v = dd_val(total);
+    *kappa = v > 0.0 ? absum / v : INFINITY;
+    return v;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Checkpoints of a continuous null: a_i = i/n - d (count <= i - 1) and
+// b_j = (j-1)/n + d (count >= j), merged, each carrying the bound of the next
+// a and of the last b, which it implies.
+// ---------------------------------------------------------------------------
+// Takes the next of the checkpoints a_ia (position ia - s, count at most
+// ia - 1) and b_ib (position ib - 1 + s, count at least ib), or both when
+// they coincide; has_a / has_b say whether each sequence has any left (one
+// of them does).  Sets c->pos, c->hi when an a is taken, and advances the
+// indices; returns true when only a b was taken.
+bool ab_next(dd s, double *ia, double *ib, double *passed_b, bool has_a, bool has_b, Check *c) {
+    const dd pa = dd_sub(dd_of(*ia), s);
+    const dd pb = dd_add_d(s, *ib - 1.0);
+    int which; // -1 a, 1 b, 0 both
+    if (!has_b) which = -1;
+    else if (!has_a) which = 1;
+    else which = dd_cmp(pa, pb) < 0 ? -1 : (dd_cmp(pa, pb) > 0 ? 1 : 0);
+    c->from_hi = c->from_lo = -1;
+    if (which <= 0) {
+        c->pos = pa;
+        c->hi = static_cast<int64_t>(*ia) - 1;
+        c->from_hi = c->hi; // a point at a_i lifts i - 1 to i
+        *ia += 1.0;
+    }
+    if (which >= 0) {
+        c->pos = pb;
+        *passed_b = *ib;
+        c->from_lo = static_cast<int64_t>(*ib) - 1; // and one at b_j lifts j - 1 to j
+        *ib += 1.0;
+    }
+    return which > 0;
+}
+
+bool cont_next(void *self, Check *c) {
+    ContChecks *g = static_cast<ContChecks *>(self);
+    const double N = static_cast<double>(g->n);
+    const bool has_a = g->up && g->ia <= N;
+    const bool has_b = g->low && dd_cmp(dd_add_d(g->s, g->ib - 1.0), dd_of(N)) < 0;
+    if (!has_a && !has_b) return false;
+    if (ab_next(g->s, &g->ia, &g->ib, &g->passed_b, has_a, has_b, c))
+        c->hi = (g->up && g->ia <= N) ? static_cast<int64_t>(g->ia) - 1 : g->n;
+    if (!g->up) c->hi = g->n;
+    c->lo = g->low ? static_cast<int64_t>(g->passed_b) : 0;
+    c->trim_lo = !g->low;
+    c->trim_hi = !g->up;
+    return true;
+}
+
+ContChecks cont_checks(int n, dd s, int alt) {
+    ContChecks g;
+    g.n = n;
+    g.s = s;
+    g.up = alt != ALT_LESS;
+    g.low = alt != ALT_GREATER;
+    g.ia = dd_floor(s) + 1.0;
+    if (g.ia < 1.0) g.ia = 1.0;
+    g.ib = 1.0;
+    g.passed_b = 0.0;
+    return g;
+}
+
+namespace {
+
+Crossing cont_crossing(int n, dd s, int alt) {
+    ContChecks g = cont_checks(n, s, alt);
+    return crossing(n, cont_next, &g, "the exact distribution of D_n");
+}
+
+inline xp xp_one_minus(xp a) { return xp_make(1.0 - xp_value(a)); }
+
+} // namespace
+
+bool kolmogorov_tails(double d, int n, int alt, xp *lower, xp *upper) {
+    if (std::isnan(d) || n < 1 || alt < 0 || alt > 2) {
+        *lower = *upper = xp{R_NaN, 0};
+        return false;
+    }
+    const xp one = xp_make(1.0), zero = xp_zero();
+    if (d >= 1.0) {
+        *lower = one;
+        *upper = zero;
+        return true;
+    }
+    const dd s = two_prod(static_cast<double>(n), d);
+    if (alt != ALT_TWO) {
+        if (d <= 0.0) {
+            *lower = zero;
+            *upper = one;
+            return true;
+        }
+        const xp p1 = at_most_one(sbt_upper(n, s));
+        *upper = p1;
+        if (xp_value(p1) <= 0.99) {
+            *lower = xp_one_minus(p1);
+            return true;
+        }
+        double kappa = INFINITY;
+        double v = 0.0;
+        if (s.hi <= 40.0) v = abel_lower(n, s, &kappa);
+        if (kappa <= 1e14) {
+            *lower = at_most_one(xp_make(v < 0.0 ? 0.0 : v));
+            return true;
+        }
+        const Crossing cr = cont_crossing(n, s, alt);
+        *lower = at_most_one(cr.stay);
+        return true;
+    }
+    if (dd_cmp(s, dd_of(0.5)) <= 0) { // D_n >= 1/(2n) always
+        *lower = zero;
+        *upper = one;
+        return true;
+    }
+    const xp p1 = at_most_one(sbt_upper(n, s));
+    if (d >= 0.5) {
+        const xp up = xp{p1.m, p1.e + 1};
+        *upper = up;
+        if (xp_value(up) <= 0.5) {
+            *lower = xp_one_minus(up);
+        } else {
+            *lower = at_most_one(cont_crossing(n, s, ALT_TWO).stay);
+        }
+        return true;
+    }
+    if (xp_less(p1, xp_make(0x1p-46))) {
+        // 2 p1 - p1^2 / 2: the two-sided correction lies in [0, p1^2].
+        const double p = xp_value(p1);
+        const xp up = xp_mul(xp{p1.m, p1.e + 1}, xp_make(1.0 - 0.25 * p));
+        *upper = up;
+        *lower = xp_one_minus(up);
+        return true;
+    }
+    const Crossing cr = cont_crossing(n, s, ALT_TWO);
+    *lower = at_most_one(cr.stay);
+    *upper = at_most_one(cr.leave);
+    return true;
+}
+
+xp kolmogorov_tail(double d, int n, int alt, bool upper) {
+    xp lo, up;
+    kolmogorov_tails(d, n, alt, &lo, &up);
+    return upper ? up : lo;
+}
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// As R returns them.
+// ---------------------------------------------------------------------------
+
+// Stephens' scaling makes the limiting law a fair guess for any n.
+double stephens(double n) { return std::sqrt(n) + 0.12 + 0.11 / std::sqrt(n); }
+
+// Whether the module can do P(D_n < d) within the memory limit: three
+// matrices of order 2 floor(n d) + 1.
+bool module_one_feasible(double d, int n) {
+    const double t = d * n;
+    if (!(t < KOLMOGOROV_MAX_ND)) return false;
+    const double m = 2.0 * std::floor(t) + 1.0;
+    return 3.0 * m * m * 8.0 <= memory_limit();
+}
+
+// Support of D: [1/(2n), 1] two-sided, (0, 1] one-sided.
+double bottom(int n, int alt) { return alt == ALT_TWO ? 0.5 / n : 0.0; }
+
+struct Law {
+    int n, alt;
+};
+
+double law_p(double x, const void *law, bool lower, bool logp) {
+    const Law *l = static_cast<const Law *>(law);
+    return kolmogorov_p(x, l->n, l->alt, lower, logp);
+}
+
+} // namespace
+
+// The exact module where its answer is at least 1/2 (lower tail), or where
+// the upper tail is 1 minus its small lower tail; the direct tails
+// everywhere else.
+double kolmogorov_p(double d, int n, int alt, bool lower, bool logp) {
+    if (alt == ALT_TWO && lower && d < 1.0 && d * n > 0.5) {
+        // The module is only asked where the limiting law makes an answer of
+        // at least 1/2 plausible, and where the upper tail is not already
+        // below 2^-60 (the lower tail is then 1 to double precision, and the
+        // module would only spend time on it).
+        const double guess = limit_p(stephens(n) * d, 1e-6, ALT_TWO, true, false);
+        if (guess > 0.3 && module_one_feasible(d, n)) {
+            const double t = d * n;
+            const double m = 2.0 * std::floor(t) + 1.0;
+            if (m > 2001.0 && xp_less(kolmogorov_tail(d, n, alt, true), xp_make(0x1p-60)))
+                return logp ? 0.0 : 1.0;
+            double v = module_kolmogorov(d, n);
+            if (v >= 0.5) {
+                if (v > 1.0) v = 1.0;
+                return logp ? std::log(v) : v;
+            }
+        }
+    }
+    if (alt == ALT_TWO && !lower && d < 1.0 && d * n > 0.5 && module_one_feasible(d, n)) {
+        // A large upper tail is 1 minus the module's small lower tail, to
+        // within the module's rounding, and the module is far cheaper there
+        // than the boundary-crossing recursion.
+        const double guess = limit_p(stephens(n) * d, 1e-6, ALT_TWO, true, false);
+        if (guess < 0.25) {
+            const double v = module_kolmogorov(d, n);
+            if (v <= 0.5) return logp ? std::log1p(-v) : 1.0 - v;
+        }
+    }
+    return finish(kolmogorov_tail(d, n, alt, !lower), logp);
+}
+
+double kolmogorov_q(double p, int n, int alt, bool lower, bool logp) {
+    const double zero = logp ? -INFINITY : 0.0, one = logp ? 0.0 : 1.0;
+    const double lo = bottom(n, alt);
+    if (p == (lower ? zero : one)) return lo;
+    if (p == (lower ? one : zero)) return 1.0;
+    const Law law = {n, alt};
+    Target t = {law_p, &law, lower, logp, p, true};
+    const double g = limit_guess(p, alt, lower, logp) / stephens(n);
+    return solve_double(target_eval, &t, lo, 1.0, g < 1.0 ? g : 0.5, nullptr);
+}
+
+// The order statistics of n uniforms as normalised partial sums of n + 1
+// exponentials, so no sort is needed.
+double kolmogorov_draw(int n, int alt, double *e) {
+    double s = 0.0;
+    PollClock work;
+    for (int i = 0; i < n; i++) {
+        e[i] = exp_rand();
+        s += e[i];
+        if ((i & 0xfffff) == 0xfffff) poll(&work, 0x1p24);
+    }
+    s += exp_rand();
+    double c = 0.0, dp = 0.0, dm = 0.0;
+    const double nd = n;
+    for (int i = 0; i < n; i++) {
+        c += e[i];
+        const double u = c / s;
+        const double above = (i + 1) / nd - u, below = u - i / nd;
+        if (above > dp) dp = above;
+        if (below > dm) dm = below;
+    }
+    return alt == ALT_TWO ? (dp > dm ? dp : dm) : (alt == ALT_GREATER ? dp : dm);
+}
+
+// ---------------------------------------------------------------------------
+// .Call routines.
+// ---------------------------------------------------------------------------
+
+SEXP ksx_p_kolmogorov(SEXP q, SEXP n, SEXP lower, SEXP logp, SEXP alt) {
+    const char *name = "n";
+    return pq_routine(q, 1, &n, &name, lower, logp, alt, false, [](double x, const int *s, int al, bool lo, bool lg) {
+        return kolmogorov_p(x, s[0], al, lo, lg);
+    });
+}
+
+// The density: the right derivative of the distribution function, computed
+// directly in both tails, so that its logarithm stays meaningful far below
+// the double range.
+SEXP ksx_d_kolmogorov(SEXP x, SEXP n, SEXP logp, SEXP alt) {
+    const Num a[2] = {num_arg(x, "x"), size_arg(n, "n")};
+    const bool lg = flag_arg(logp, "log");
+    const int al = alt_arg(alt);
+    return vectorise(a, 2, false, lg, [&](double v, R_xlen_t i) {
+        return finish(kolmogorov_density(v, static_cast<int>(a[1].at(i)), al), lg);
+    });
+}
+
+SEXP ksx_q_kolmogorov(SEXP p, SEXP n, SEXP lower, SEXP logp, SEXP alt) {
+    const char *name = "n";
+    return pq_routine(p, 1, &n, &name, lower, logp, alt, true, [](double v, const int *s, int al, bool lo, bool lg) {
+        return kolmogorov_q(v, s[0], al, lo, lg);
+    });
+}
+
+// Draws of R's random-number generator: the number of draws (already
+// checked) and sizes recycled over them.
+SEXP ksx_r_kolmogorov(SEXP snn, SEXP n, SEXP alt) {
+    const double nn = Rf_asReal(snn);
+    Num a = size_arg(n, "n");
+    const int al = alt_arg(alt);
+    const R_xlen_t len = static_cast<R_xlen_t>(nn);
+    SEXP ans = PROTECT(Rf_allocVector(REALSXP, len));
+    double *r = REAL(ans);
+    if (len > 0 && a.len == 0) Rf_error("invalid arguments");
+    double maxn = 0.0;
+    for (R_xlen_t i = 0; i < a.len; i++)
+        if (a.x[i] > maxn) maxn = a.x[i];
+    check_bytes(maxn * sizeof(double), "drawing D_n", "use a smaller n");
+    double *e = reinterpret_cast<double *>(R_alloc(static_cast<size_t>(maxn) + 1, sizeof(double)));
+    bool na = false;
+    GetRNGstate();
+    PollClock work;
+    for (R_xlen_t i = 0; i < len; i++) {
+        const double nv = a.at(i);
+        if (ISNA(nv)) {
+            r[i] = NA_REAL;
+            na = true;
+            continue;
+        }
+        r[i] = kolmogorov_draw(static_cast<int>(nv), al, e);
+        poll(&work, 4.0 * nv);
+    }
+    PutRNGstate();
+    if (na) Rf_warning("NAs produced");
+    UNPROTECT(1);
+    return ans;
+}
+
+} // namespace ksx

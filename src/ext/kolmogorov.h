@@ -1,0 +1,86 @@
+// kolmogorov: the exact law of the one-sample statistics for a continuous
+// null, D_n = sup |F_n - F| (ALT_TWO), D_n^+ = sup (F_n - F) (ALT_GREATER)
+// and D_n^- = sup (F - F_n) (ALT_LESS, which has the law of D_n^+), each
+// tail computed directly.  R: d/p/q/rkolmogorov.
+#ifndef KSDIST_KOLMOGOROV_H
+#define KSDIST_KOLMOGOROV_H
+
+#include "crossing.h"
+
+namespace ksx {
+
+// Both tails at once, each computed directly: *lower = P(D < d) (equal to
+// P(D <= d), the law being continuous), *upper = P(D >= d).  NaN d, n < 1
+// or another alt give NaN in both and false.
+bool kolmogorov_tails(double d, int n, int alt, xp *lower, xp *upper);
+xp kolmogorov_tail(double d, int n, int alt, bool upper);
+
+// Density at d: the right derivative in d of P(D < d).  0 for d < 1/(2n)
+// (two-sided) or d < 0 (one-sided), and for d >= 1; at the left end of the
+// support, as at d = 1/n where the slope jumps, the limit from the right (1
+// at d = 0 one-sided; at d = 1/(2n) two-sided 0, or 2 for n = 1).  NaN for
+// NaN d, n < 1 or another alt.  Keeps its relative accuracy in both tails,
+// below the double range too (kolmogorov_density.cpp).
+xp kolmogorov_density(double d, int n, int alt);
+
+// As R's p-, q- and r-functions return them: P(D <= d) (lower) or P(D > d),
+// logged when logp; the smallest double d with P(D <= d) >= p (or P(D > d)
+// <= p); one draw of D, with e room for n doubles.
+double kolmogorov_p(double d, int n, int alt, bool lower, bool logp);
+double kolmogorov_q(double p, int n, int alt, bool lower, bool logp);
+double kolmogorov_draw(int n, int alt, double *e);
+
+// Pieces shared with kolmogorov_density.cpp and discrete.cpp.
+//
+// The terms of the Smirnov-Birnbaum-Tingey sum for 0 < s < n (s = n d):
+// N = n, sv = s rounded, top = n - s, logN = log n, stN = stirlerr(n).
+struct SbtTerms {
+    double N, sv, logN, stN;
+    dd s, top;
+    double jmax; // terms with n - j - s <= 0 vanish: j runs to ceil(n - s) - 1
+};
+SbtTerms sbt_terms(int n, dd s);
+// log of (s / (s + j)) P(Binomial(n, (s + j)/n) = j).
+inline double sbt_log_term(const SbtTerms *t, double j) {
+    const double N = t->N;
+    if (j == 0.0) return -(bd0(N, t->top) + t->sv);
+    const dd M1 = dd_add_d(t->s, j);
+    const dd M2 = dd_add_d(t->top, -j);
+    return std::log(t->sv / dd_val(M1)) + (t->stN - stirlerr(j) - stirlerr(N - j)) - bd0(j, M1) -
+           bd0(N - j, M2) + 0.5 * (t->logN - LN_2PI - std::log(j) - std::log(N - j));
+}
+// P(D_n^+ >= s / n), 0 < s < n.
+xp sbt_upper(int n, dd s);
+
+// The checkpoints of a continuous null: a_i = i/n - d (count at most i - 1)
+// and b_j = (j-1)/n + d (count at least j), merged.
+struct ContChecks {
+    int n;
+    dd s;
+    bool up, low;
+    double ia, ib, passed_b; // next a index, next b index, b's passed
+};
+ContChecks cont_checks(int n, dd s, int alt);
+bool cont_next(void *self, Check *c);
+// Takes the next of the checkpoints a_ia and b_ib (see kolmogorov.cpp).
+bool ab_next(dd s, double *ia, double *ib, double *passed_b, bool has_a, bool has_b, Check *c);
+
+// Rounding can carry a probability a few units past 1.
+inline xp at_most_one(xp a) { return xp_value(a) > 1.0 ? xp_make(1.0) : a; }
+
+// The density at d = s / n by one route, for the tests (hooks.cpp): 1 the
+// checkpoint recursion, 2 the differentiated SBT sum and 3 the
+// differentiated Abel sum (one-sided), 4 the two-sided bound form
+// (d < 1/2).  *aux gets kappa for 2
+// and 3, the relative half-width for 4.
+xp kolmogorov_density_route(int n, dd s, int alt, int route, double *aux);
+
+// .Call routines.
+SEXP ksx_p_kolmogorov(SEXP q, SEXP n, SEXP lower, SEXP logp, SEXP alt);
+SEXP ksx_d_kolmogorov(SEXP x, SEXP n, SEXP logp, SEXP alt);
+SEXP ksx_q_kolmogorov(SEXP p, SEXP n, SEXP lower, SEXP logp, SEXP alt);
+SEXP ksx_r_kolmogorov(SEXP nn, SEXP n, SEXP alt);
+
+} // namespace ksx
+
+#endif
