@@ -1,15 +1,19 @@
-# Benchmarks the package's exact kernels, in one process, against two
-# frozen references built from this folder, and checks that every result is
-# the same double bit for bit:
-#   baseline.cpp     the straightforward algorithms (plain triple loop,
-#                    one cell at a time);
-#   kernels-0.2.cpp  the package's kernels as they were in version 0.2.0.
-# It also measures the machine's peak rate of separate multiplies and adds
-# (peak.cpp) and runs the largest one-sample cases with the kernel a
-# processor without AVX2 would get (SSE2), forced through KSDIST_KERNEL.
+# Benchmarks the package's exact kernels, in one process, against earlier
+# versions of the exact module rebuilt from git, and checks that every result
+# is the same double bit for bit:
+#   baseline  the straightforward algorithms (plain triple loop, one cell at
+#             a time): src/ks.cpp at commit a0275af;
+#   v0.2      the package's kernels as they were in version 0.2.0: src/ks.cpp
+#             at commit eccf0c4;
+# or any commits or tags given on the command line (the first two columns
+# then time those instead).  It also measures the machine's peak rate of
+# separate multiplies and adds (peak.cpp) and runs the largest one-sample
+# cases with the kernel a processor without AVX2 would get (SSE2), forced
+# through KSDIST_KERNEL.
 #
-#   Rscript bench/run.R            (from the package's top folder, with
-#                                   ksdist installed from this tree)
+#   Rscript bench/run.R [baseline-commit [second-commit]]
+#       (from the package's top folder, a git checkout, with ksdist
+#        installed from this tree)
 #
 # ns_cell is the time per cell of the whole m x n table (the rows visit only
 # the band).  Environment: KSDIST_BENCH_REPS (default 5) repetitions per median;
@@ -18,25 +22,43 @@
 
 library(ksdist)
 
-here <- if (file.exists("bench/baseline.cpp")) "bench" else "."
-src <- if (file.exists("src/ks_float_checks.h")) "src" else file.path(here, "..", "src")
+args <- commandArgs(trailingOnly = TRUE)
+versions <- c(baseline = "a0275af", v0.2 = "eccf0c4")
+if (length(args) >= 1) versions[["baseline"]] <- args[[1]]
+if (length(args) >= 2) versions[["v0.2"]] <- args[[2]]
+
+here <- if (file.exists("bench/peak.cpp")) "bench" else "."
+root <- normalizePath(file.path(here, ".."))
 build <- tempfile("ksbench-")
 dir.create(build)
-shlib <- function(file) {
-  invisible(file.copy(file.path(here, file), build))
-  old <- setwd(build)
+Sys.setenv(PKG_CXXFLAGS = "-ffp-contract=off")
+# Builds src/ks.cpp (with the headers beside it) of a commit into the shared
+# object <name>.so in a folder of its own, and loads it: its entry points are
+# then called with PACKAGE = name.
+from_git <- function(name, commit) {
+  dir <- file.path(build, name)
+  dir.create(dir)
+  tar <- file.path(build, paste0(name, ".tar"))
+  if (system2("git", c("-C", shQuote(root), "archive", "-o", shQuote(tar), commit, "src")) != 0)
+    stop("git archive failed for ", commit)
+  utils::untar(tar, exdir = dir)
+  old <- setwd(file.path(dir, "src"))
   on.exit(setwd(old))
-  so <- file.path(build, sub("\\.cpp$", .Platform$dynlib.ext, file))
-  if (system2(file.path(R.home("bin"), "R"), c("CMD", "SHLIB", "-o", so, file),
+  so <- file.path(dir, paste0(name, .Platform$dynlib.ext))
+  if (system2(file.path(R.home("bin"), "R"), c("CMD", "SHLIB", "-o", shQuote(so), "ks.cpp"),
               stdout = FALSE, stderr = FALSE) != 0)
-    stop("could not build bench/", file)
+    stop("could not build src/ks.cpp of ", commit)
   dyn.load(so)
 }
-invisible(file.copy(file.path(src, "ks_float_checks.h"), build))
-Sys.setenv(PKG_CXXFLAGS = "-ffp-contract=off")
-shlib("baseline.cpp")
-shlib("kernels-0.2.cpp")
-shlib("peak.cpp")
+for (v in names(versions)) from_git(v, versions[[v]])
+invisible(file.copy(file.path(here, "peak.cpp"), build))
+local({
+  old <- setwd(build)
+  on.exit(setwd(old))
+  if (system2(file.path(R.home("bin"), "R"), c("CMD", "SHLIB", "peak.cpp"), stdout = FALSE, stderr = FALSE) != 0)
+    stop("could not build bench/peak.cpp")
+  dyn.load(file.path(build, paste0("peak", .Platform$dynlib.ext)))
+})
 
 reps <- as.integer(Sys.getenv("KSDIST_BENCH_REPS", "5"))
 
@@ -87,8 +109,8 @@ for (cs in one) {
   d <- cs[1]; n <- as.integer(cs[2])
   m <- 2 * floor(n * d) + 1
   slow <- m > 400
-  b <- timed(function() .Call("base_pKolmogorov2x", d, n, PACKAGE = "baseline"), if (slow) 1 else reps)
-  o <- timed(function() .Call("v02_pKolmogorov2x", d, n, PACKAGE = "kernels-0.2"), if (slow) 3 else reps)
+  b <- timed(function() .Call("pKolmogorov2x", d, n, PACKAGE = "baseline"), if (slow) 1 else reps)
+  o <- timed(function() .Call("pKolmogorov2x", d, n, PACKAGE = "v0.2"), if (slow) 3 else reps)
   p <- timed(function() .Call("pKolmogorov2x", d, n, PACKAGE = "ksdist"), if (slow) 3 else reps)
   Sys.setenv(KSDIST_KERNEL = "sse2")
   s <- if (m >= 201) timed(function() .Call("pKolmogorov2x", d, n, PACKAGE = "ksdist"), if (slow) 3 else reps)
@@ -106,10 +128,10 @@ for (cs in one) {
 for (cs in two) {
   d <- cs[1]; m <- as.integer(cs[2]); n <- as.integer(cs[3])
   cells <- as.double(m) * n
-  b <- if (cells <= 1e9) timed(function() .Call("base_pSmirnov2x", d, m, n, PACKAGE = "baseline"),
+  b <- if (cells <= 1e9) timed(function() .Call("pSmirnov2x", d, m, n, PACKAGE = "baseline"),
                                if (cells > 1e7) 1 else reps)
        else list(value = NA, median = NA)
-  o <- timed(function() .Call("v02_pSmirnov2x", d, m, n, PACKAGE = "kernels-0.2"), if (cells > 1e9) 1 else reps)
+  o <- timed(function() .Call("pSmirnov2x", d, m, n, PACKAGE = "v0.2"), if (cells > 1e9) 1 else reps)
   p <- timed(function() .Call("pSmirnov2x", d, m, n, PACKAGE = "ksdist"), if (cells > 1e9) 1 else reps)
   # Equal sizes from 2637 on, where the rows would need more than plain
   # doubles, now come from the reflected sum: the probability to within an
