@@ -155,7 +155,8 @@ ks_two <- function(x, y, alternative, exact, tol) {
   n <- length(y)
   # Both empirical functions after each block of equal pooled values, as
   # counts: the statistic is K/(m n) with K a whole number, computed in
-  # 64-bit integers, and exact as a double while m n stays below 2^53.
+  # 64-bit integers, and exact as a double (m n is at most 2^50 wherever
+  # the exact law is computed).
   s <- .Call(.ext$ksx_smirnov_statistic, x, y)
   k <- match(alternative, c("two.sided", "greater", "less"))
   K <- s$K[k]

@@ -270,11 +270,9 @@ double limit_q(double p, double tol, int alt, bool lower, bool logp) {
 // ---------------------------------------------------------------------------
 
 SEXP ksx_p_limit(SEXP q, SEXP stol, SEXP lower, SEXP logp, SEXP alt) {
-    const Num a = num_arg(q, "q");
     const double tol = check_tol(stol);
-    const bool lo = flag_arg(lower, "lower.tail"), lg = flag_arg(logp, "log.p");
-    const int al = alt_arg(alt);
-    return vectorise(&a, 1, false, lg, [&](double x, R_xlen_t) { return limit_p(x, tol, al, lo, lg); });
+    return pq_routine(q, 0, nullptr, nullptr, lower, logp, alt, false,
+                      [&](double x, const int *, int al, bool lo, bool lg) { return limit_p(x, tol, al, lo, lg); });
 }
 
 SEXP ksx_d_limit(SEXP x, SEXP logp, SEXP alt) {
@@ -285,11 +283,9 @@ SEXP ksx_d_limit(SEXP x, SEXP logp, SEXP alt) {
 }
 
 SEXP ksx_q_limit(SEXP p, SEXP stol, SEXP lower, SEXP logp, SEXP alt) {
-    const Num a = num_arg(p, "p");
     const double tol = check_tol(stol);
-    const bool lo = flag_arg(lower, "lower.tail"), lg = flag_arg(logp, "log.p");
-    const int al = alt_arg(alt);
-    return vectorise(&a, 1, true, lg, [&](double v, R_xlen_t) { return limit_q(v, tol, al, lo, lg); });
+    return pq_routine(p, 0, nullptr, nullptr, lower, logp, alt, true,
+                      [&](double v, const int *, int al, bool lo, bool lg) { return limit_q(v, tol, al, lo, lg); });
 }
 
 // Draws by inversion of uniforms, exact to the last double of the quantile.
