@@ -1,5 +1,6 @@
-# Long exact computations answer interrupts and time limits promptly,
-# release what they took, and leave the session usable.
+# Long exact computations, in the module and in the second shared object,
+# answer interrupts and time limits promptly, release what they took, and
+# leave the session usable.
 
 rss_kb <- function() {
   gc()
@@ -59,6 +60,16 @@ test_that("a time limit stops the two-sample rows", {
   }
   if (!nzchar(Sys.getenv("KSDIST_SANITIZER"))) expect_lt(rss_kb() - before, 50 * 1024)
   expect_identical(ps2x(0.4, 5L, 5L), 8 / 63)
+})
+
+test_that("a time limit stops the direct two-sample tails and the density", {
+  r <- under_limit(hook_smirnov(1e10, 2e5, 2e5 + 1, 0L, NULL, TRUE), 0.3)
+  expect_match(r$msg, "reached elapsed time limit")
+  expect_lt(r$took, 10)
+  skip_on_cran()
+  r <- under_limit(hook_kolmogorov_density(0.003, 1e6), 0.3)
+  expect_match(r$msg, "reached elapsed time limit")
+  expect_lt(r$took, 10)
 })
 
 run_r <- function(code, prefix = "") {

@@ -1,16 +1,14 @@
-# The one-sample distributions with both tails computed directly:
-# .Call(ksx_ks1_raw, d, n, alt, upper) -> c(value, log).
+# The one-sample law in the second shared object: both tails computed
+# directly (hook_kolmogorov), against exact references
+# (tools/make-kolmogorov-references.R) and their own identities.
 
-ks1 <- function(d, n, alt = 0L, upper = FALSE) {
-  .Call(ksdist:::.ext$ksx_ks1_raw, d, as.integer(n), as.integer(alt), upper)
-}
+ks1 <- hook_kolmogorov
 relerr <- function(x, ref) ifelse(ref == 0, abs(x), abs(x - ref) / abs(ref))
 
 test_that("both tails match the exact references", {
-  ref <- read.csv(test_path("ref-onesample.csv"), stringsAsFactors = FALSE)
-  ref$d <- as.numeric(ref$d) # hexadecimal doubles read exactly
+  ref <- read_ref("ref-kolmogorov-engine.csv", "d")
   # The two-sided recursion at n = 1e5 takes seconds: those rows are checked
-  # by tools/onesample-references.R's users, not on every test run.
+  # by tools/make-kolmogorov-references.R's users, not on every test run.
   ref <- ref[!(ref$method == "band" & ref$n > 1e4), ]
   ev <- el <- numeric(nrow(ref))
   for (i in seq_len(nrow(ref))) {
@@ -100,6 +98,6 @@ test_that("arguments outside the domain", {
   expect_identical(ks1(2, 5), c(1, 0))
   expect_error(ks1(0.1, 0), "'n' must be at least 1")
   expect_error(ks1(0.1, 5, 3L), "'alt'")
-  expect_error(.Call(ksdist:::.ext$ksx_ks1_raw, c(0.1, 0.2), 5L, 0L, FALSE), "'d'")
-  expect_error(.Call(ksdist:::.ext$ksx_ks1_raw, 0.1, NA_integer_, 0L, FALSE), "'n'")
+  expect_error(ks1(c(0.1, 0.2), 5L, 0L, FALSE), "'d'")
+  expect_error(ks1(0.1, NA_integer_, 0L, FALSE), "'n'")
 })

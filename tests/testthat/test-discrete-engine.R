@@ -1,13 +1,13 @@
-# D against nulls with jumps: .Call(ksx_range_raw, n, d, lo, hi, alt, rel)
-# -> c(value, log), rel 0: P(D < d), 1: P(D <= d), 2: P(D > d), 3: P(D >= d).
+# The one-sample law for nulls with jumps in the second shared object
+# (hook_discrete: c(value, log), rel 0: P(D < d), 1: P(D <= d), 2: P(D > d),
+# 3: P(D >= d)), against complete enumeration and Steck's determinant
+# (tools/make-discrete-references.R), the continuous law and a simulation.
 
-kr <- function(n, d, lo, hi, alt = 0L, rel = 0L) {
-  .Call(ksdist:::.ext$ksx_range_raw, as.integer(n), d, lo, hi, as.integer(alt), as.integer(rel))
-}
+kr <- hook_discrete
 hexv <- function(s) as.numeric(strsplit(s, ",")[[1]])
 
 test_that("equals complete enumeration and Steck's determinant", {
-  ref <- read.csv(test_path("ref-range.csv"), stringsAsFactors = FALSE)
+  ref <- read_ref("ref-discrete-engine.csv")
   e <- numeric(nrow(ref))
   for (i in seq_len(nrow(ref))) {
     r <- ref[i, ]
@@ -24,7 +24,7 @@ test_that("equals complete enumeration and Steck's determinant", {
 
 test_that("the continuous range [0, 1] gives the continuous distribution", {
   set.seed(5)
-  ks1 <- function(d, n, alt, upper) .Call(ksdist:::.ext$ksx_ks1_raw, d, as.integer(n), as.integer(alt), upper)
+  ks1 <- hook_kolmogorov
   for (k in 1:40) {
     n <- sample(c(1:12, 40, 150), 1)
     alt <- sample(0:2, 1)
