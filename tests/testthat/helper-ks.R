@@ -44,6 +44,13 @@ expect_ref_bits <- function(object, ref) {
   testthat::expect_identical(hex(object), hex(ref))
 }
 
+# Tests that start child R processes or need gigabytes of memory run only
+# with KSDIST_LONG_TESTS=1 (which CI sets, tools/run-tests.R's callers may).
+long_tests <- function() !Sys.getenv("KSDIST_LONG_TESTS") %in% c("", "0", "false", "FALSE")
+skip_unless_long_tests <- function() {
+  testthat::skip_if_not(long_tests(), "child processes or GBs of memory: set KSDIST_LONG_TESTS=1")
+}
+
 # The module's expected bit patterns (tools/make-module-bits.R) for one
 # entry point, all sets of cases or the named ones.
 ref_bits <- function(f, set = NULL) {

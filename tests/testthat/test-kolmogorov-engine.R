@@ -8,8 +8,8 @@ relerr <- function(x, ref) ifelse(ref == 0, abs(x), abs(x - ref) / abs(ref))
 test_that("both tails match the exact references", {
   ref <- read_ref("ref-kolmogorov-engine.csv", "d")
   # The two-sided recursion at n = 1e5 takes seconds: those rows are checked
-  # by tools/make-kolmogorov-references.R's users, not on every test run.
-  ref <- ref[!(ref$method == "band" & ref$n > 1e4), ]
+  # only with KSDIST_LONG_TESTS=1.
+  if (!long_tests()) ref <- ref[!(ref$method == "band" & ref$n > 1e4), ]
   ev <- el <- numeric(nrow(ref))
   for (i in seq_len(nrow(ref))) {
     r <- ref[i, ]

@@ -1,7 +1,8 @@
 # The package as installed: the exact module exports its three entry points
 # and nothing else and records the run path that finds libR relative to
 # itself, a reinstall in the same session runs the new code, and attaching
-# the package masks nothing.
+# the package masks nothing.  The checks in child R processes run only with
+# KSDIST_LONG_TESTS=1.
 
 so_path <- function() {
   system.file("libs", paste0("ksdist", .Platform$dynlib.ext), package = "ksdist")
@@ -25,6 +26,7 @@ test_that("the run path is recorded", {
 
 test_that("a reinstall followed by library() in the same session runs the new code", {
   skip_on_cran()
+  skip_unless_long_tests()
   skip_on_os(c("windows", "mac"))
   skip_if_not(file.exists("/proc/self/maps"))
   # In a fresh R process: install (a copy of this installation) into a
@@ -75,6 +77,7 @@ test_that("the exports mask nothing of base R", {
 
 test_that("attaching the package in a fresh session reports no masking", {
   skip_on_cran()
+  skip_unless_long_tests()
   lib <- dirname(system.file(package = "ksdist"))
   out <- system2(file.path(R.home("bin"), "Rscript"),
                  c("-e", shQuote(sprintf(".libPaths(c('%s', .libPaths())); library(ksdist); cat('attached\\n')", lib))),
