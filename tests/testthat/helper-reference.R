@@ -1,8 +1,9 @@
 # Straightforward R versions of the two exact computations: the same
 # operations in the same order as the compiled code, done by R's vector
 # arithmetic, where every element operation is rounded on its own and
-# nothing can be fused.  They pin the bits; the independent oracles live
-# with the tests.
+# nothing can be fused.  They pin the bits (tools/make-module-bits.R stores
+# their results on many cases); the independent oracles are in
+# helper-oracles.R.
 
 # One-sample.
 mat_mult_ref <- function(A, B) {
