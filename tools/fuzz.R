@@ -26,6 +26,7 @@ max_bytes <- as.numeric(Sys.getenv("KSDIST_FUZZ_MAX_BYTES", "2.5e9"))
 source(file.path("tools", "install-here.R"))
 if (is.null(install_here())) stop("could not install the package")
 suppressPackageStartupMessages(library(ksdist))
+source(file.path("tests", "testthat", "helper-hooks.R"))
 source(file.path("tests", "testthat", "helper-reference.R"))
 set.seed(seed)
 

@@ -1,8 +1,9 @@
-# Reference values of Kolmogorov's limiting distribution for the tests, in
-# 200-bit arithmetic (Rmpfr): both tails as logarithms (so that values far
-# below the double range are kept) and the density.
+# Reference values of Kolmogorov's limiting distribution for the tests
+# (test-limit-dpqr.R), in 200-bit arithmetic (Rmpfr): both tails as
+# logarithms (so that values far below the double range are kept) and the
+# density, written to tests/testthat/ref-limit.csv as hexadecimal doubles.
 #
-#   Rscript tools/make-limit-references.R     (prints R code for the table)
+#   Rscript tools/make-limit-references.R     (from the top folder; seconds)
 #
 # Both series are summed until their terms are negligible at that precision:
 #   1 - K(x) = 2 sum_{k>=1} (-1)^(k-1) exp(-2 k^2 x^2)
@@ -42,9 +43,8 @@ rows <- lapply(x, function(v) {
   }
   c(v, as.numeric(lL), as.numeric(lU), as.numeric(log(D)))
 })
-tab <- do.call(rbind, rows)
-cat("limit_ref <- data.frame(\n")
-cat("  x = c(", paste(sprintf("%.17g", tab[, 1]), collapse = ", "), "),\n")
-cat("  log_lower = c(", paste(sprintf("%.17g", tab[, 2]), collapse = ", "), "),\n")
-cat("  log_upper = c(", paste(sprintf("%.17g", tab[, 3]), collapse = ", "), "),\n")
-cat("  log_density = c(", paste(sprintf("%.17g", tab[, 4]), collapse = ", "), "))\n")
+tab <- as.data.frame(do.call(rbind, rows))
+names(tab) <- c("x", "log_lower", "log_upper", "log_density")
+tab[] <- lapply(tab, function(v) sprintf("%a", v))
+write.csv(tab, file.path("tests", "testthat", "ref-limit.csv"), row.names = FALSE)
+cat(nrow(tab), "references written\n")

@@ -7,8 +7,9 @@
 #
 #   Rscript tools/make-selfcheck.R
 #
-# The test file test-selfcheck.R recomputes every entry the same way.
+# The test file test-module-selfcheck.R recomputes every entry the same way.
 
+source(file.path("tests", "testthat", "helper-hooks.R"))
 source(file.path("tests", "testthat", "helper-reference.R"))
 
 # f, arguments, and whether to repeat the case under every matrix kernel.

@@ -1,13 +1,15 @@
 # Compares the exact distribution of D against a Poisson(3) null with a
 # simulation of 1e6 samples from the null, for n = 100 and n = 1000, two-
 # and one-sided, and times the exact computation at n = 1e4.  Run after
-# installing the package:  Rscript tools/range-simulate.R [draws]
+# installing the package, from the top folder:
+#   Rscript tools/range-simulate.R [draws]
 # Prints, for each case, the exact P(D >= d), the simulated frequency, its
 # standard error and the difference in standard errors.
 suppressMessages(library(ksdist))
 args <- commandArgs(trailingOnly = TRUE)
 draws <- if (length(args)) as.numeric(args[1]) else 1e6
-kr <- function(n, d, u, alt, rel) .Call(ksdist:::.ext$ksx_hook_discrete, as.integer(n), d, u, u, as.integer(alt), as.integer(rel))
+source(file.path("tests", "testthat", "helper-hooks.R"))
+kr <- function(n, d, u, alt, rel) hook_discrete(n, d, u, u, alt, rel)
 
 lambda <- 3
 K <- 0

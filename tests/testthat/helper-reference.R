@@ -1,8 +1,9 @@
 # Straightforward R versions of the two exact computations: the same
 # operations in the same order as the compiled code, done by R's vector
 # arithmetic, where every element operation is rounded on its own and
-# nothing can be fused.  They pin the bits; the independent oracles live
-# with the tests.
+# nothing can be fused.  They pin the bits (tools/make-module-bits.R stores
+# their results on many cases); the independent oracles are in
+# helper-oracles.R.
 
 # One-sample.
 mat_mult_ref <- function(A, B) {
@@ -20,9 +21,10 @@ mat_pow_ref <- function(A, n) {
   if (V[c0, c0] > 1e140) { V <- V * 1e-140; e <- e + 140 }
   list(V = V, e = e)
 }
-# The C library's pow(), as the compiled code calls it: R's own x^y goes
-# through long double on x86-64 and, rarely, rounds differently.
-cpow <- function(x, y) .Call(ksdist:::.ext$ksx_hook_pow, as.double(x), as.double(y))
+# The C library's pow(), as the compiled code calls it (helper-hooks.R):
+# R's own x^y goes through long double on x86-64 and, rarely, rounds
+# differently.
+cpow <- function(x, y) hook_pow(x, y)
 
 pk2x_ref <- function(d, n) {
   t <- d * n

@@ -1,5 +1,8 @@
-# Long exact computations answer interrupts and time limits promptly,
-# release what they took, and leave the session usable.
+# Long exact computations, in the module and in the second shared object,
+# answer interrupts and time limits promptly, release what they took, and
+# leave the session usable.  The checks in child R processes (a real
+# interrupt, an address-space limit, a band needing GBs) run only with
+# KSDIST_LONG_TESTS=1.
 
 rss_kb <- function() {
   gc()
@@ -61,6 +64,16 @@ test_that("a time limit stops the two-sample rows", {
   expect_identical(ps2x(0.4, 5L, 5L), 8 / 63)
 })
 
+test_that("a time limit stops the direct two-sample tails and the density", {
+  r <- under_limit(hook_smirnov(1e10, 2e5, 2e5 + 1, 0L, NULL, TRUE), 0.3)
+  expect_match(r$msg, "reached elapsed time limit")
+  expect_lt(r$took, 10)
+  skip_on_cran()
+  r <- under_limit(hook_kolmogorov_density(0.003, 1e6), 0.3)
+  expect_match(r$msg, "reached elapsed time limit")
+  expect_lt(r$took, 10)
+})
+
 run_r <- function(code, prefix = "") {
   script <- tempfile(fileext = ".R")
   writeLines(c(sprintf(".libPaths(%s)", paste(deparse(.libPaths()), collapse = "")), code), script)
@@ -70,6 +83,7 @@ run_r <- function(code, prefix = "") {
 
 test_that("a user interrupt stops a long computation and the session goes on", {
   skip_on_cran()
+  skip_unless_long_tests()
   skip_on_os("windows")
   skip_if_not_installed("processx")
   skip_if_not_installed("ps")
@@ -101,6 +115,7 @@ test_that("a user interrupt stops a long computation and the session goes on", {
 
 test_that("an allocation that fails releases the blocks already taken", {
   skip_on_cran()
+  skip_unless_long_tests()
   # AddressSanitizer reserves more address space than the limit allows.
   skip_if(nzchar(Sys.getenv("KSDIST_SANITIZER")), "address space limit under a sanitizer")
   skip_if_not(file.exists("/proc/self/status"))
@@ -143,30 +158,32 @@ mem_available_gb <- function() {
 
 test_that("a time limit stops the two-sample rows on a band wider than 2^27 cells", {
   skip_on_cran()
+  skip_unless_long_tests()
   skip_on_os(c("windows", "mac"))
   skip_if(!nzchar(Sys.which("timeout")), "no timeout command")
   skip_if(mem_available_gb() < 6, "needs about 2.5 GB of memory")
-  # n = 1.35e8 with no band to speak of: 16 * width > 2^31.  The limit is
-  # short by default; KSDIST_LONG_TESTS=1 (set by .ci/run) uses 20 s, late
-  # enough for the rows that carry per-cell exponents to be running.
-  limit <- if (nzchar(Sys.getenv("KSDIST_LONG_TESTS"))) 20 else 1
-  code <- c(
-    "library(ksdist)",
-    sprintf("lim <- %d", limit),
-    "f <- function() {",
-    "  t0 <- proc.time()[['elapsed']]",
-    "  setTimeLimit(elapsed = lim, transient = TRUE)",
-    "  r <- tryCatch(.Call('pSmirnov2x', 1.5, 200L, 135000000L, PACKAGE = 'ksdist'),",
-    "                error = conditionMessage)",
-    "  setTimeLimit()",
-    "  cat('result:', r, '\\n')",
-    "  cat('late by', proc.time()[['elapsed']] - t0 - lim, '\\n')",
-    "}",
-    "f()")
-  out <- run_capped(code, limit + 40)
-  expect_match(out, "reached elapsed time limit")
-  late <- as.numeric(sub(".*late by (-?[0-9.e+-]+).*", "\\1", out))
-  expect_lt(late, 5)
+  # n = 1.35e8 with no band to speak of: 16 * width > 2^31.  A limit of 1 s
+  # stops the rows early; one of 20 s late enough for the rows that carry
+  # per-cell exponents to be running.
+  for (limit in c(1, 20)) {
+    code <- c(
+      "library(ksdist)",
+      sprintf("lim <- %d", limit),
+      "f <- function() {",
+      "  t0 <- proc.time()[['elapsed']]",
+      "  setTimeLimit(elapsed = lim, transient = TRUE)",
+      "  r <- tryCatch(.Call('pSmirnov2x', 1.5, 200L, 135000000L, PACKAGE = 'ksdist'),",
+      "                error = conditionMessage)",
+      "  setTimeLimit()",
+      "  cat('result:', r, '\\n')",
+      "  cat('late by', proc.time()[['elapsed']] - t0 - lim, '\\n')",
+      "}",
+      "f()")
+    out <- run_capped(code, limit + 40)
+    expect_match(out, "reached elapsed time limit")
+    late <- as.numeric(sub(".*late by (-?[0-9.e+-]+).*", "\\1", out))
+    expect_lt(late, 5, label = sprintf("lateness at a %d s limit", limit))
+  }
 })
 
 test_that("the one-sample factorial loop ends for n = INT_MAX", {

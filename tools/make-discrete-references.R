@@ -1,6 +1,7 @@
-# Exact references for D against nulls with jumps (discrete and mixed),
-# written to tests/testthat/ref-range.csv (run from the package's top
-# folder; about a minute).
+# Exact references for D against nulls with jumps (discrete and mixed; the
+# tests in test-discrete-engine.R), written to
+# tests/testthat/ref-discrete-engine.csv (run from the package's top folder;
+# about a minute).
 #
 # A null is given by the closure of the range of F, a union of closed
 # intervals [lo_r, hi_r] of [0, 1] (an atom is [u, u]).  Two independent
@@ -14,7 +15,7 @@
 #          the order statistics of n uniforms, with l_i the largest point of
 #          the range at or below i/n - d (below it, for D <= d) and r_i the
 #          smallest at or above (i-1)/n + d (above it); Steck's determinant
-#          P = n! det M, M_ij = (r_i - l_j)_+^(j-i+1) / (j-i+1)! gives it.
+#          (steck_det in tests/testthat/helper-oracles.R) gives it.
 #
 # Attainable values of D within 1e-11 of d count as equal to d, as in the
 # compiled code: D < d is evaluated strictly at the smallest of them, D <= d
@@ -25,7 +26,7 @@ suppressMessages({
   library(gmp)
   library(Rmpfr)
 })
-source("tools/steck.R")
+source(file.path("tests", "testthat", "helper-oracles.R"))
 set.seed(7)
 
 nulls <- list(
@@ -160,5 +161,5 @@ for (name in names(nulls)) {
   cat(name, "done\n")
 }
 tab <- do.call(rbind, rows)
-write.csv(tab, "tests/testthat/ref-range.csv", row.names = FALSE)
+write.csv(tab, "tests/testthat/ref-discrete-engine.csv", row.names = FALSE)
 cat(nrow(tab), "references written\n")

@@ -1,17 +1,32 @@
-# Writes tests/testthat/ref-twosample.csv: exact two-sample tails for the
-# tests of smirnov_tail (routine ksx_hook_smirnov), from two independent exact sources:
-#   - "paths": big-integer lattice path counts (tools/twosample-oracle.R),
-#     for every alternative, with and without ties;
-#   - "reflection": for m = n, the reflection-principle closed forms
+# Writes tests/testthat/ref-smirnov-engine.csv: exact two-sample tails for
+# the tests of the direct two-sample tails (test-smirnov-engine.R, routine
+# ksx_hook_smirnov), from two independent exact sources in
+# tests/testthat/helper-oracles.R:
+#   - "paths": big-integer lattice path counts (path_count), for every
+#     alternative, with and without ties;
+#   - "reflection": for m = n, the reflection principle (reflect_count),
 #       P(max (i - j) >= k) = C(2n, n - k) / C(2n, n),
 #       P(max |i - j| >= k) = 2 sum_{l >= 1} (-1)^(l+1) C(2n, n - l k) / C(2n, n),
-#     evaluated in exact rational arithmetic.
+#     in exact rational arithmetic.
 # Each row holds both tails (lower = P(S <= K), upper = P(S > K)) as natural
 # logarithms and, where they are at least 1e-300, as doubles.
 #
-#   Rscript tools/twosample-reference.R        (a few minutes)
+#   Rscript tools/make-smirnov-references.R        (a few minutes)
 root <- if (file.exists("DESCRIPTION")) "." else stop("run from the package's top folder")
-source(file.path(root, "tools", "twosample-oracle.R"))
+suppressMessages({
+  library(gmp)
+  library(Rmpfr)
+})
+source(file.path(root, "tests", "testthat", "helper-oracles.R"))
+
+# Both tails as mpfr numbers with 128 bits (lower = P(S <= K), upper =
+# P(S > K)).
+exact_tails <- function(K, m, n, alt = 0, blocks = NULL, bits = 128) {
+  stay <- path_count(K, m, n, alt, blocks, big = TRUE)
+  total <- chooseZ(m + n, m)
+  tot <- mpfr(total, bits)
+  list(lower = mpfr(stay, bits) / tot, upper = mpfr(total - stay, bits) / tot)
+}
 
 rows <- list()
 add <- function(m, n, alt, K, blocks, lower, upper, source) {
@@ -65,9 +80,8 @@ local({
 # Equal sizes by reflection, up to 5000.
 reflection <- function(n, k) {
   tot <- chooseZ(2 * n, n)
-  one <- as.bigq(chooseZ(2 * n, n - k), tot)
-  l <- seq_len(n %/% k)
-  two <- as.bigq(sum(c(1, -1)[(l + 1) %% 2 + 1] * 2 * chooseZ(2 * n, n - l * k)), tot)
+  one <- as.bigq(reflect_count(n, k, FALSE), tot)
+  two <- as.bigq(reflect_count(n, k, TRUE), tot)
   K <- k * n - 1                   # S > K  <=>  max >= k (S = n (i - j))
   for (alt in 0:2) {
     up <- if (alt == 0) two else one
@@ -80,6 +94,6 @@ for (k in c(1, 30, 96, 250, 1000, 5000)) reflection(5000, k)
 reflection(2345, 2345)
 
 out <- do.call(rbind, rows)
-dest <- file.path(root, "tests", "testthat", "ref-twosample.csv")
+dest <- file.path(root, "tests", "testthat", "ref-smirnov-engine.csv")
 write.csv(out, dest, row.names = FALSE, quote = which(names(out) == "blocks"))
 cat("wrote", nrow(out), "rows to", dest, "\n")

@@ -1,6 +1,7 @@
 # ks_test: statistics against brute force, p-values against the exact laws
 # and against complete enumeration, alternatives, ties, nulls with jumps,
-# the formula interface, argument checks and plots.
+# the formula interface and plots.  Its refusals and warnings, as the user
+# reads them, are in test-messages.R.
 
 # The statistics by brute force: both empirical functions (and the null,
 # on both sides of every jump) on a fine grid of the data's own points.
@@ -74,7 +75,7 @@ test_that("the formula interface splits by a two-level factor", {
   expect_identical(r$data.name, "mpg by am")
   expect_match(r$method, "conditional on the ties")
   expect_lt(r$p.value, 0.0025)
-  expect_error(ks_test(mpg ~ cyl, data = mtcars), "exactly 2 levels, not 3")
+  expect_error(ks_test(mpg ~ cyl, data = mtcars))
   r3 <- ks_test(mpg ~ am, data = mtcars, subset = cyl != 8, alternative = "greater")
   expect_identical(r3$alternative, "the CDF of x lies above that of y")
 })
@@ -141,9 +142,9 @@ test_that("a null with jumps: exact statistic on both sides of each jump and its
 })
 
 test_that("ties under a continuous null are reported", {
-  expect_warning(r <- ks_test(c(1, 2, 2, 3, 4, 5), "pnorm", mean = 3), "ties are present")
+  expect_warning(r <- ks_test(c(1, 2, 2, 3, 4, 5), "pnorm", mean = 3))
   expect_true(r$exact)
-  expect_warning(r2 <- ks_test(c(1, 2, 3), c(3, 4, 5), exact = FALSE), "ties are present")
+  expect_warning(r2 <- ks_test(c(1, 2, 3), c(3, 4, 5), exact = FALSE))
   expect_match(r2$method, "^Asymptotic two-sample")
 })
 
@@ -154,27 +155,6 @@ test_that("missing values are removed with a note", {
   expect_identical(r$statistic, ks_test(c(0.1, 0.5, 0.9), "punif")$statistic)
   y <- c(0.3, NA)
   expect_identical(ks_test(x, y)$data.name, "x (2 missing values removed) and y (1 missing value removed)")
-})
-
-test_that("bad input is refused with a message that says what was expected", {
-  x <- c(0.3, 1.2, -0.4)
-  expect_error(ks_test(letters, "pnorm"), "'x' must be a numeric vector of observations, not a character vector")
-  expect_error(ks_test(factor(1:3), "pnorm"), "not a factor")
-  expect_error(ks_test(Sys.Date() + 1:3, "pnorm"), "use as.numeric\\(x\\)")
-  expect_error(ks_test(list(1, 2), "pnorm"), "not a list")
-  expect_error(ks_test(x, factor(1:3)), "'y' must be a numeric vector of observations, not a factor")
-  expect_error(ks_test(c(NA_real_, NA_real_), "pnorm"), "not enough")
-  expect_error(ks_test(x), "'y' must be")
-  expect_error(ks_test(x, list(1)), "'y' must be a second sample")
-  expect_error(ks_test(x, ""), "empty string")
-  expect_error(ks_test(x, "no_such_function_here"), "names no function")
-  expect_error(ks_test(x, c("pnorm", "punif")), "single distribution function")
-  expect_error(ks_test(x, c(1, 2), exat = TRUE), "no further arguments, but got 'exat'")
-  expect_error(ks_test(x, "pnorm", exact = "yes"), "'exact' must be NULL, TRUE or FALSE")
-  expect_error(ks_test(x, "pnorm", alternative = "bigger"), "'alternative' must be one of")
-  expect_error(ks_test(x, "pnorm", tol = -1), "'tol' must be")
-  expect_error(ks_test(x, function(t) t * 5), "returning one probability in \\[0, 1\\]")
-  expect_error(ks_test(x, numeric(0)), "not enough")
 })
 
 test_that("p-values are uniform under the null and tiny under an alternative", {

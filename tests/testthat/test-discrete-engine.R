@@ -1,20 +1,21 @@
-# D against nulls with jumps: .Call(ksx_hook_discrete, n, d, lo, hi, alt, rel)
-# -> c(value, log), rel 0: P(D < d), 1: P(D <= d), 2: P(D > d), 3: P(D >= d).
+# The one-sample law for nulls with jumps in the second shared object
+# (hook_discrete: c(value, log), rel 0: P(D < d), 1: P(D <= d), 2: P(D > d),
+# 3: P(D >= d)), against complete enumeration and Steck's determinant
+# (tools/make-discrete-references.R), the continuous law and a simulation.
 
-kr <- function(n, d, lo, hi, alt = 0L, rel = 0L) {
-  .Call(ksdist:::.ext$ksx_hook_discrete, as.integer(n), d, lo, hi, as.integer(alt), as.integer(rel))
-}
+kr <- hook_discrete
 hexv <- function(s) as.numeric(strsplit(s, ",")[[1]])
 
 test_that("equals complete enumeration and Steck's determinant", {
-  ref <- read.csv(test_path("ref-range.csv"), stringsAsFactors = FALSE)
-  e <- numeric(nrow(ref))
-  for (i in seq_len(nrow(ref))) {
-    r <- ref[i, ]
-    parts <- strsplit(r$null, ";")[[1]]
-    got <- kr(r$n, as.numeric(r$d), hexv(parts[1]), hexv(parts[2]), r$alt, r$rel)
-    e[i] <- if (r$value == 0) got[1] else abs(got[1] - r$value) / r$value
-  }
+  ref <- read_ref("ref-discrete-engine.csv", "d")
+  # Each null once: its intervals, lo;hi in hexadecimal.
+  nulls <- lapply(strsplit(unique(ref$null), ";"), function(p) list(lo = hexv(p[1]), hi = hexv(p[2])))
+  which_null <- match(ref$null, unique(ref$null))
+  got <- vapply(seq_len(nrow(ref)), function(i) {
+    nl <- nulls[[which_null[i]]]
+    kr(ref$n[i], ref$d[i], nl$lo, nl$hi, ref$alt[i], ref$rel[i])[1]
+  }, 0)
+  e <- ifelse(ref$value == 0, got, abs(got - ref$value) / ref$value)
   w <- which.max(e)
   expect_lte(max(e), 1e-12, label = sprintf("relative error at %s %s n=%d d=%s alt=%d rel=%d",
                                             ref$method[w], ref$name[w], ref$n[w], ref$d[w], ref$alt[w], ref$rel[w]))
@@ -24,7 +25,7 @@ test_that("equals complete enumeration and Steck's determinant", {
 
 test_that("the continuous range [0, 1] gives the continuous distribution", {
   set.seed(5)
-  ks1 <- function(d, n, alt, upper) .Call(ksdist:::.ext$ksx_hook_kolmogorov, d, as.integer(n), as.integer(alt), upper)
+  ks1 <- hook_kolmogorov
   for (k in 1:40) {
     n <- sample(c(1:12, 40, 150), 1)
     alt <- sample(0:2, 1)

@@ -1,10 +1,12 @@
-# Exact references for the one-sample densities, written to
-# tests/testthat/ref-density.csv (run from the package's top folder; takes
-# a few minutes).  The density is the right derivative in d of P(D < d), at
-# the exact binary value of the double d:
+# Exact references for the one-sample densities (the tests in
+# test-kolmogorov-density.R), written to tests/testthat/ref-kolmogorov-density.csv
+# (run from the package's top folder; takes a few minutes).  The density is
+# the right derivative in d of P(D < d), at the exact binary value of the
+# double d:
 #
-#   steck  Steck's determinant (tools/steck.R) differentiated exactly in
-#          rational arithmetic (gmp) along its Hessenberg recursion,
+#   steck  Steck's determinant (steck_det in tests/testthat/helper-oracles.R)
+#          differentiated exactly in rational arithmetic (gmp) along its
+#          Hessenberg recursion,
 #          D_k = sum_i (-1)^(k-i) M_ik D_(i-1), M_ik = (v_i - u_k)_+^p / p!,
 #          p = k - i + 1, with the right derivatives of the clamped bounds
 #          u_k = (k/n - d)_+ and v_i = ((i-1)/n + d) ^ 1 and of (x)_+^p.  Two-
@@ -34,13 +36,7 @@ suppressMessages({
 prec <- 240
 q_of <- function(d) as.bigq(d)
 to_mp <- function(x, bits = prec) mpfr(numerator(x), bits) / mpfr(denominator(x), bits)
-source("tools/steck.R")
-
-# Exact P(D < d) (rational d), for the interpolation check.
-cdf_q <- function(dq, n, one) {
-  if (!one && dq * n <= as.bigq(1, 2)) return(as.bigq(0))
-  steck_cdf(dq, n, one)
-}
+source(file.path("tests", "testthat", "helper-oracles.R"))
 
 steck_slope <- function(dq, n, one) {
   i <- seq_len(n)
@@ -89,7 +85,7 @@ interp_slope <- function(dq, n, one) {
     if (!any(xs == dq)) break
     den <- den + 1
   }
-  Fs <- lapply(xs, function(x) cdf_q(x, n, one))
+  Fs <- lapply(xs, function(x) steck_cdf(x, n, one))
   tot <- as.bigq(0)
   for (k in seq_along(xs)) {
     L <- as.bigq(1)
@@ -228,5 +224,5 @@ for (n in c(1000, 10000, 100000)) {
 }
 for (n in c(1e6, 1e7, 1e9)) for (s in c(0.4, 1, 2.5, 6, 13, 25)) add("abel", 1, n, s / n, abel_slope(s / n, n))
 tab <- do.call(rbind, rows)
-write.csv(tab, "tests/testthat/ref-density.csv", row.names = FALSE)
+write.csv(tab, "tests/testthat/ref-kolmogorov-density.csv", row.names = FALSE)
 cat(nrow(tab), "references written\n")

@@ -1,27 +1,22 @@
-# The one-sample distributions with both tails computed directly:
-# .Call(ksx_hook_kolmogorov, d, n, alt, upper) -> c(value, log).
+# The one-sample law in the second shared object: both tails computed
+# directly (hook_kolmogorov), against exact references
+# (tools/make-kolmogorov-references.R) and their own identities.
 
-ks1 <- function(d, n, alt = 0L, upper = FALSE) {
-  .Call(ksdist:::.ext$ksx_hook_kolmogorov, d, as.integer(n), as.integer(alt), upper)
-}
+ks1 <- hook_kolmogorov
 relerr <- function(x, ref) ifelse(ref == 0, abs(x), abs(x - ref) / abs(ref))
 
 test_that("both tails match the exact references", {
-  ref <- read.csv(test_path("ref-onesample.csv"), stringsAsFactors = FALSE)
-  ref$d <- as.numeric(ref$d) # hexadecimal doubles read exactly
+  ref <- read_ref("ref-kolmogorov-engine.csv", "d")
   # The two-sided recursion at n = 1e5 takes seconds: those rows are checked
-  # by tools/onesample-references.R's users, not on every test run.
-  ref <- ref[!(ref$method == "band" & ref$n > 1e4), ]
-  ev <- el <- numeric(nrow(ref))
-  for (i in seq_len(nrow(ref))) {
-    r <- ref[i, ]
-    got <- ks1(r$d, r$n, r$alt, r$tail == 1)
-    tol <- max(1e-12, 2 * r$relerr_bound)
-    ev[i] <- if (r$value >= 1e-300) relerr(got[1], r$value) / tol else 0
-    el[i] <- if (r$log != 0) relerr(got[2], r$log) / tol else 0
-    # D_n^- has the law of D_n^+.
-    if (r$alt == 1 && i %% 5 == 0) expect_identical(ks1(r$d, r$n, 2L, r$tail == 1), got)
-  }
+  # only with KSDIST_LONG_TESTS=1.
+  if (!long_tests()) ref <- ref[!(ref$method == "band" & ref$n > 1e4), ]
+  got <- t(vapply(seq_len(nrow(ref)), function(i) ks1(ref$d[i], ref$n[i], ref$alt[i], ref$tail[i] == 1), c(0, 0)))
+  tol <- pmax(1e-12, 2 * ref$relerr_bound)
+  ev <- ifelse(ref$value >= 1e-300, relerr(got[, 1], ref$value) / tol, 0)
+  el <- ifelse(ref$log != 0, relerr(got[, 2], ref$log) / tol, 0)
+  # D_n^- has the law of D_n^+.
+  for (i in which(ref$alt == 1 & seq_len(nrow(ref)) %% 5 == 0))
+    expect_identical(ks1(ref$d[i], ref$n[i], 2L, ref$tail[i] == 1), got[i, ])
   w <- which.max(pmax(ev, el))
   expect_lte(max(ev, el), 1, label = sprintf("error / tolerance at %s n=%d d=%a alt=%d tail=%d",
                                              ref$method[w], ref$n[w], ref$d[w], ref$alt[w], ref$tail[w]))
@@ -100,6 +95,6 @@ test_that("arguments outside the domain", {
   expect_identical(ks1(2, 5), c(1, 0))
   expect_error(ks1(0.1, 0), "'n' must be a whole number from 1")
   expect_error(ks1(0.1, 5, 3L), "'alt'")
-  expect_error(.Call(ksdist:::.ext$ksx_hook_kolmogorov, c(0.1, 0.2), 5L, 0L, FALSE), "'d'")
-  expect_error(.Call(ksdist:::.ext$ksx_hook_kolmogorov, 0.1, NA_integer_, 0L, FALSE), "'n'")
+  expect_error(ks1(c(0.1, 0.2), 5L, 0L, FALSE), "'d'")
+  expect_error(ks1(0.1, NA_integer_, 0L, FALSE), "'n'")
 })

@@ -1,12 +1,13 @@
-# Exact references for the one-sample distributions, written to
-# tests/testthat/ref-onesample.csv (run from the package's top folder;
-# takes a few minutes).  Every value comes from exact rational arithmetic
-# (gmp) or from 240-bit Rmpfr evaluations of exact finite formulas, at the
-# exact binary value of the double d:
+# Exact references for the direct tails of the one-sample law (the tests in
+# test-kolmogorov-engine.R), written to tests/testthat/ref-kolmogorov-engine.csv
+# (run from the package's top folder; takes a few minutes).  Every value
+# comes from exact rational arithmetic (gmp) or from 240-bit Rmpfr
+# evaluations of exact finite formulas, at the exact binary value of the
+# double d:
 #
-#   steck  P(u_i < U_(i) < v_i, i = 1..n) = n! det M, M_ij = (v_i - u_j)_+^(j-i+1)
-#          / (j-i+1)!, in bigq: two-sided (u_i = (i/n - d)_+, v_i = ((i-1)/n + d)
-#          ^ 1) and one-sided (v_i = 1); the other tail is 1 minus it, exactly.
+#   steck  Steck's determinant (steck_cdf in tests/testthat/helper-oracles.R),
+#          in bigq: two-sided and one-sided; the other tail is 1 minus it,
+#          exactly.
 #   sbt    P(D_n^+ >= d) = d sum_{j < n(1-d)} C(n,j) (d + j/n)^(j-1)
 #          (1 - d - j/n)^(n-j), in Rmpfr; two-sided upper tail 2 sbt for d >= 1/2.
 #   corner P(D_n < d) = n! (2d - 1/n)^n for 1/(2n) < d <= 1/n.
@@ -30,16 +31,7 @@ to_mp <- function(x) {
   mpfr(numerator(x), prec) / mpfr(denominator(x), prec)
 }
 
-source("tools/steck.R")
-
-steck <- function(dq, n, one_sided) {
-  i <- seq_len(n)
-  u <- as.bigq(i, n) - dq
-  u[u < 0] <- as.bigq(0)
-  v <- if (one_sided) as.bigq(rep(1, n)) else as.bigq(i - 1L, n) + dq
-  v[v > 1] <- as.bigq(1)
-  steck_det(u, v)
-}
+source(file.path("tests", "testthat", "helper-oracles.R"))
 
 sbt <- function(d, n) {
   d <- mpfr(q_of(d), prec)
@@ -86,8 +78,8 @@ for (n in c(1, 2, 3, 4, 5, 7, 10, 16, 25, 40, 60)) {
           1.2 / sqrt(n), 1.8 / sqrt(n), 0.3, 0.5, 0.5 + 2^-40, 0.75, 0.99, runif(2, 0.5 / n, 1))
   for (d in unique(ds[ds > 0 & ds < 1])) {
     dq <- q_of(d)
-    if (dq * n > as.bigq(1, 2)) add_pair("steck", 0, n, d, steck(dq, n, FALSE))
-    add_pair("steck", 1, n, d, steck(dq, n, TRUE))
+    if (dq * n > as.bigq(1, 2)) add_pair("steck", 0, n, d, steck_cdf(dq, n, FALSE))
+    add_pair("steck", 1, n, d, steck_cdf(dq, n, TRUE))
   }
   cat("steck n =", n, "\n")
 }
@@ -121,9 +113,9 @@ for (n in c(1000, 10000, 100000)) {
 # Two moderately large exact cases in the middle of the range.
 for (n in c(200, 400)) for (x in c(0.9, 1.4)) {
   d <- x / sqrt(n)
-  add_pair("steck", 0, n, d, steck(q_of(d), n, FALSE))
+  add_pair("steck", 0, n, d, steck_cdf(q_of(d), n, FALSE))
   cat("steck n =", n, "x =", x, "\n")
 }
 tab <- do.call(rbind, rows)
-write.csv(tab, "tests/testthat/ref-onesample.csv", row.names = FALSE)
+write.csv(tab, "tests/testthat/ref-kolmogorov-engine.csv", row.names = FALSE)
 cat(nrow(tab), "references written\n")

@@ -1,5 +1,8 @@
-# The shared object exports the three entry points and nothing else, and
-# records the run path that finds libR relative to the installed module.
+# The package as installed: the exact module exports its three entry points
+# and nothing else and records the run path that finds libR relative to
+# itself, a reinstall in the same session runs the new code, and attaching
+# the package masks nothing.  The checks in child R processes run only with
+# KSDIST_LONG_TESTS=1.
 
 so_path <- function() {
   system.file("libs", paste0("ksdist", .Platform$dynlib.ext), package = "ksdist")
@@ -23,6 +26,7 @@ test_that("the run path is recorded", {
 
 test_that("a reinstall followed by library() in the same session runs the new code", {
   skip_on_cran()
+  skip_unless_long_tests()
   skip_on_os(c("windows", "mac"))
   skip_if_not(file.exists("/proc/self/maps"))
   # In a fresh R process: install (a copy of this installation) into a
@@ -62,4 +66,22 @@ test_that("a reinstall followed by library() in the same session runs the new co
   expect_match(out, "count 1 1 ")
   expect_match(out, "fresh TRUE ")
   expect_match(out, "same TRUE ")
+})
+
+test_that("the exports mask nothing of base R", {
+  base <- c("stats", "graphics", "grDevices", "utils", "datasets", "methods", "base")
+  others <- unlist(lapply(base, function(p) ls(paste0("package:", p), all.names = TRUE)))
+  expect_gt(length(others), 1000)
+  expect_length(intersect(getNamespaceExports("ksdist"), others), 0)
+})
+
+test_that("attaching the package in a fresh session reports no masking", {
+  skip_on_cran()
+  skip_unless_long_tests()
+  lib <- dirname(system.file(package = "ksdist"))
+  out <- system2(file.path(R.home("bin"), "Rscript"),
+                 c("-e", shQuote(sprintf(".libPaths(c('%s', .libPaths())); library(ksdist); cat('attached\\n')", lib))),
+                 stdout = TRUE, stderr = TRUE)
+  expect_true(any(grepl("attached", out)))
+  expect_false(any(grepl("masked", out)))
 })

@@ -1,4 +1,4 @@
-# The load-time check of the module's bits (R/selfcheck.R).
+# The exact module's load-time check of its bits (R/selfcheck.R).
 
 test_that("the stored bit patterns are those of the reference operation order", {
   skip_if_valgrind()
