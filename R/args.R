@@ -70,7 +70,7 @@ check_sample <- function(x, name) {
 # asks for as many draws as it has elements.
 draws <- function(nn) {
   if (length(nn) > 1L) return(length(nn))
-  if (!is.numeric(nn) || length(nn) != 1L || is.na(nn) || nn < 0 || !is.finite(nn))
+  if (!is.numeric(nn) || length(nn) != 1L || is.na(nn) || nn < 0 || nn > 2^52)
     stop_call("invalid arguments")
   floor(nn)
 }

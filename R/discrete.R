@@ -1,5 +1,6 @@
-# Null distributions with jumps: discrete (counts, ratings, rounded values),
-# mixed (atoms plus continuous stretches) and step functions.
+# discrete: the one-sample statistics under a null with jumps (counts,
+# ratings, rounded values, atoms beside continuous stretches, step
+# functions), computed in src/ext/discrete.cpp.
 #
 # Under the null, X = F^-1(U) with U uniform, so F_n(t) = U_n(F(t)) and the
 # statistic sup_t |F_n(t) - F(t)|, compared on both sides of every jump, is
@@ -7,80 +8,6 @@
 # only through that set: a union of closed intervals of [0, 1], a single
 # point for each stretch between two jumps where F is flat.
 
-# The range of the null as list(lo, hi) of sorted disjoint closed intervals,
-# from a step function, from given support points (the points where F
-# jumps; F continuous elsewhere), or, failing both, from the whole numbers
-# around the data when F jumps only there.  NULL when it cannot be found.
-null_range <- function(cdf, args, support, xs = NULL, Fx = NULL, Fl = NULL) {
-  if (inherits(cdf, "stepfun") && is.null(support)) {
-    kn <- stats::knots(cdf)
-    v <- c(cdf(kn[1L] - 1), cdf(kn))
-    if (any(v < 0 | v > 1) || is.unsorted(v))
-      stop_call("the step function given as the null must be a distribution function (non-decreasing, in [0, 1])")
-    u <- unique(c(0, v[v > 0 & v < 1], 1))
-    return(list(lo = u, hi = u))
-  }
-  F <- function(t) do.call(cdf, c(list(t), args))
-  if (is.null(support)) {
-    support <- lattice_support(F, xs, Fx, Fl)
-    if (is.null(support)) return(NULL)
-  }
-  if (!is.numeric(support) || anyNA(support))
-    stop_call("'support' must be a numeric vector of the points where the null distribution jumps")
-  s <- sort(unique(as.double(support[is.finite(support)])))
-  if (!length(s)) return(list(lo = 0, hi = 1))
-  Fs <- check_cdf_values(F(s), length(s))
-  Fsl <- left_limit(F, s, Fs)
-  if (is.unsorted(Fs) || any(Fsl > Fs))
-    stop_call("the null distribution function must be non-decreasing on 'support'")
-  # [0, F(s1-)], [F(s_k), F(s_k+1 -)], ..., [F(s_K), 1]; a stretch where F
-  # is flat is the single point at its height.
-  lo <- c(0, Fs)
-  hi <- c(Fsl, 1)
-  flat <- hi - lo <= 1e-15
-  hi[flat] <- lo[flat]
-  # Merge touching pieces (F continuous across a support point).
-  keep <- c(TRUE, lo[-1] > hi[-length(hi)])
-  grp <- cumsum(keep)
-  list(lo = unname(tapply(lo, grp, min)), hi = unname(tapply(hi, grp, max)))
-}
-
-# When F jumps at whole-number data only, its support is looked for among the
-# whole numbers: downwards from the smallest observation while F has mass
-# below, upwards from the largest while F is below 1.  F must be flat between
-# neighbours, F(k + 1 - h) = F(k) exactly, with h beyond the 1e-7 by which
-# R's discrete distribution functions round their argument.  Beyond 1e5
-# points the search gives up.
-lattice_support <- function(F, xs, Fx, Fl) {
-  if (is.null(xs)) return(NULL)
-  at <- Fx - Fl > 1e-12
-  fin <- xs[is.finite(xs)]
-  if (!any(at) || !length(fin) || any(xs[at] != round(xs[at]))) return(NULL)
-  lo <- min(fin)
-  hi <- max(fin)
-  if (lo != round(lo) || hi != round(hi)) return(NULL)
-  step <- 64
-  while (F(lo - 0.5) > 0) {
-    lo <- lo - step
-    step <- step * 2
-    if (hi - lo > 1e5) return(NULL)
-  }
-  step <- 64
-  while (F(hi) < 1) {
-    hi <- hi + step
-    step <- step * 2
-    if (hi - lo > 1e5) return(NULL)
-  }
-  k <- seq(lo, hi)
-  Fk <- check_cdf_values(F(k), length(k))
-  below_next <- check_cdf_values(F(k + 1 - 1e-6 * pmax(1, abs(k + 1))), length(k))
-  if (any(below_next != Fk)) return(NULL)
-  k[c(TRUE, Fk[-1] > Fk[-length(k)])]
-}
-
-# The distribution of the one-sample statistic under a null with jumps,
-# given as a step function (such as an ecdf()), or as a distribution
-# function (or its name) with its support points.
 pkolmogorov_discrete <- function(q, n, null, ..., support = NULL, lower.tail = TRUE,
                                  log.p = FALSE, alternative = c("two.sided", "less", "greater")) {
   r <- range_of(null, list(...), support, parent.frame())
@@ -93,11 +20,149 @@ qkolmogorov_discrete <- function(p, n, null, ..., support = NULL, lower.tail = T
   .Call(.ext$ksx_q_discrete, p, n, r$lo, r$hi, lower.tail, log.p, alternative)
 }
 
+# The range of the null given to the p- and q-functions: from a step
+# function, from the support given, or from the support found among the
+# whole numbers as ks_test finds it.
 range_of <- function(null, args, support, env) {
   if (missing(null) || is.null(null))
-    stop_call("'null' must be a step function, or a distribution function (or its name) with 'support'")
-  cdf <- if (inherits(null, "stepfun")) null else null_function(null, env)
-  if (!inherits(cdf, "stepfun") && is.null(support))
-    stop_call("'support' must give the points where the null distribution function jumps")
-  null_range(cdf, args, support)
+    stop_call("'null' must be a step function, or a distribution function (or its name) with its parameters",
+              "ksdist_error_null")
+  nd <- null_dist(null, args, env, arg = "null")
+  r <- null_range(nd, support)
+  if (is.null(r))
+    stop_call(sprintf("the points where %s jumps could not be found among the whole numbers: give them as 'support'",
+                      nd$label), "ksdist_error_support")
+  r
+}
+
+# The range of the null as list(lo, hi) of sorted disjoint closed intervals,
+# from a step function, from given support points (the points where F
+# jumps; F continuous elsewhere), or, failing both, from the whole numbers
+# around the data (or around 0 with no data) when F jumps only there.  NULL
+# when it cannot be found.  xs, Fx, Fl: the sorted data and F and F(x-)
+# there, whose jumps must all be support points.
+null_range <- function(nd, support, xs = NULL, Fx = NULL, Fl = NULL) {
+  F <- nd$F
+  if (nd$stepfun && is.null(support)) {
+    kn <- stats::knots(nd$cdf)
+    v <- c(nd$cdf(-Inf), nd$cdf(kn), nd$cdf(Inf))
+    if (any(v < 0 | v > 1) || any(diff(v) < -value_slack(v[-1L])) || v[1L] > value_slack(0) ||
+        v[length(v)] < 1 - value_slack(1))
+      stop_call(sprintf("the step function given as '%s' must be a distribution function: non-decreasing from 0 (left of its first step) to 1 (right of its last)",
+                        nd$arg), "ksdist_error_null")
+    u <- unique(c(0, v[v > 0 & v < 1], 1))
+    return(list(lo = u, hi = u))
+  }
+  given <- !is.null(support)
+  if (!given) {
+    support <- lattice_support(F, xs, Fx, Fl)
+    if (is.null(support)) return(NULL)
+  }
+  if (!is.numeric(support) || anyNA(support))
+    stop_call("'support' must be a numeric vector of the points where the null distribution jumps",
+              "ksdist_error_support")
+  s <- sort(unique(as.double(support[is.finite(support)])))
+  if (!length(s)) return(list(lo = 0, hi = 1))
+  Fs <- values_in_chunks(F, s)
+  check_null_monotone(nd, s, Fs)
+  Fsl <- left_limit(F, s, Fs)
+  if (given) check_support(nd, s, Fs, Fsl, xs, Fx, Fl)
+  slack <- value_slack(Fs)
+  if (any(Fs[-length(Fs)] - Fs[-1L] > slack[-1L]) || any(Fsl - Fs > slack))
+    stop_call(sprintf("'%s' must be non-decreasing on 'support'", nd$arg), "ksdist_error_null")
+  # Rounding dips of an ulp or two are levelled.
+  Fs <- cummax(Fs)
+  Fsl <- pmin(cummax(Fsl), Fs)
+  # [0, F(s1-)], [F(s_k), F(s_k+1 -)], ..., [F(s_K), 1]; a stretch where F
+  # is flat is the single point at its height.
+  lo <- c(0, Fs)
+  hi <- pmax(c(Fsl, 1), lo)
+  flat <- hi - lo <= value_slack(hi)
+  hi[flat] <- lo[flat]
+  # Merge touching pieces (F continuous across a support point).
+  keep <- c(TRUE, lo[-1L] > hi[-length(hi)])
+  grp <- cumsum(keep)
+  list(lo = unname(vapply(split(lo, grp), min, 0)), hi = unname(vapply(split(hi, grp), max, 0)))
+}
+
+# A given support must be where F jumps: every point a jump, and every jump
+# of F at the data a point of it.  In the far tails (F within 1e-9 of 0 or
+# of 1) a jump may be too small to show in F's doubles, and an extra point
+# there changes nothing: such points are let through.
+check_support <- function(nd, s, Fs, Fsl, xs, Fx, Fl) {
+  flat <- s[Fs - Fsl <= value_slack(Fs) & Fsl > 1e-9 & Fs < 1 - 1e-9]
+  if (length(flat))
+    stop_call(sprintf("'support' must hold the points where %s jumps, but it does not jump at %s",
+                      nd$label, paste(format(utils::head(flat, 3L), digits = 6), collapse = ", ")),
+              "ksdist_error_support")
+  if (!is.null(xs)) {
+    jumps <- unique(xs[Fx - Fl > value_slack(Fx)])
+    missed <- jumps[!jumps %in% s]
+    if (length(missed))
+      stop_call(sprintf("%s jumps at %s, which 'support' does not hold: give every point where it jumps",
+                        nd$label, paste(format(utils::head(missed, 3L), digits = 6), collapse = ", ")),
+                "ksdist_error_support")
+  }
+  invisible()
+}
+
+# F at many points, a million at a time, so that R can act on an interrupt
+# or time limit in between.
+values_in_chunks <- function(F, t) {
+  n <- length(t)
+  if (n <= 2^20) return(F(t))
+  out <- numeric(n)
+  for (a in seq(1, n, by = 2^20)) {
+    b <- min(n, a + 2^20 - 1)
+    out[a:b] <- F(t[a:b])
+  }
+  out
+}
+
+# When F jumps at whole-number data only (or there are no data), its
+# support is looked for among the whole numbers: from the smallest whole k
+# with F(k) > 0 to the smallest with F(k) = 1, each found by a doubling
+# search and bisection (F is non-decreasing) from the smallest observation
+# (or 0), so that data far in a tail cost nothing.  F must be flat between
+# neighbours: F(k + 1 - h) = F(k), with h beyond the 1e-7 by which R's
+# discrete distribution functions round their argument.  Beyond 2^24
+# points the search gives up (NULL).
+lattice_support <- function(F, xs, Fx, Fl) {
+  cap <- 2^24
+  start <- 0
+  if (!is.null(xs)) {
+    at <- Fx - Fl > value_slack(Fx)
+    fin <- xs[is.finite(xs)]
+    if (!any(at) || !length(fin) || any(xs[at] != round(xs[at]))) return(NULL)
+    start <- min(fin)
+    if (start != round(start)) return(NULL)
+  }
+  # The first whole number, searching from `from` in direction dir, at
+  # which ok(k) holds; NULL beyond the cap.
+  first <- function(from, dir, ok) {
+    if (ok(from)) return(from)
+    step <- 1
+    last <- from
+    repeat {
+      if (step > cap) return(NULL)
+      nxt <- from + dir * step
+      if (ok(nxt)) break
+      last <- nxt
+      step <- step * 2
+    }
+    a <- last
+    b <- nxt # not ok(a), ok(b)
+    while (abs(b - a) > 1) {
+      mid <- a + dir * floor(abs(b - a) / 2)
+      if (ok(mid)) b <- mid else a <- mid
+    }
+    b
+  }
+  lo <- first(start, -1, function(k) F(k - 0.5) == 0)
+  hi <- if (is.null(lo)) NULL else first(max(start, lo), 1, function(k) F(k) >= 1)
+  if (is.null(lo) || is.null(hi) || hi - lo > cap) return(NULL)
+  k <- seq(lo, hi)
+  Fk <- values_in_chunks(F, k)
+  if (any(values_in_chunks(F, k + 1 - 2^-20)[-length(k)] != Fk[-length(k)])) return(NULL)
+  k[c(TRUE, Fk[-1L] > Fk[-length(k)])]
 }

@@ -1,10 +1,23 @@
 # Empirical distribution function(s) of a test, with the largest distance
-# marked.
+# marked and the statistic and p-value under the plot.  Every argument of
+# plot() can be given and wins over the defaults; col, lty and lwd style
+# both curves (recycled to two), type the first one and, for the null, its
+# discrete or continuous drawing otherwise.
 
-plot.ksdist_test <- function(x, main = x$method, xlab = "x", ylab = "Cumulative probability",
-                             col = c("black", "steelblue"), ...) {
+plot.ksdist_test <- function(x, main = x$method, sub = NULL, xlab = NULL,
+                             ylab = "Cumulative probability", xlim = NULL, ylim = c(0, 1),
+                             col = c("black", "steelblue"), lty = 1, lwd = 1, type = "s",
+                             legend = TRUE, ...) {
   seg <- x$segment
+  two <- !is.null(x$y)
   nm <- if (is.null(x$names)) c("x", "y") else x$names
+  if (is.null(xlab)) xlab <- if (!is.null(x$xlab)) x$xlab else if (two) "x" else nm[1L]
+  if (is.null(sub))
+    sub <- sprintf("%s = %s, p-value = %s", names(x$statistic), format(unname(x$statistic), digits = 4),
+                   format_pvalue(x$p.value, x$log.p.value, 4))
+  col <- rep_len(col, 2L)
+  lty <- rep_len(lty, 2L)
+  lwd <- rep_len(lwd, 2L)
   # The window covers the finite data; infinite values sit at its edges.
   span <- function(s) {
     f <- s[is.finite(s)]
@@ -12,34 +25,28 @@ plot.ksdist_test <- function(x, main = x$method, xlab = "x", ylab = "Cumulative 
     pad <- if (diff(rng) > 0) diff(rng) * 0.1 else 1
     c(rng[1] - pad, rng[2] + pad)
   }
-  clip <- function(s, lim) pmin(pmax(s, lim[1]), lim[2])
-  if (is.null(x$y)) {
-    s <- x$x
-    lim <- span(s)
-    grid <- seq(lim[1], lim[2], length.out = 401)
-    graphics::plot(c(lim[1], clip(s, lim), lim[2]),
-                   c(0, seq_along(s) / length(s), 1), type = "s",
-                   main = main, xlab = xlab, ylab = ylab, ylim = c(0, 1), xlim = lim,
-                   col = col[1], ...)
-    Fg <- x$cdf(grid)
-    if (isTRUE(x$discrete)) graphics::lines(grid, Fg, type = "s", col = col[2])
-    else graphics::lines(grid, Fg, col = col[2])
-    graphics::legend("bottomright", c(nm[1], "null distribution", "largest distance"),
-                     col = c(col, "red"), lty = 1, bty = "n")
-  } else {
-    lim <- span(c(x$x, x$y))
-    step <- function(s) list(x = c(lim[1], clip(s, lim), lim[2]),
-                             y = c(0, seq_along(s) / length(s), 1))
-    a <- step(x$x)
+  lim <- if (is.null(xlim)) span(c(x$x, x$y)) else xlim
+  clip <- function(s) pmin(pmax(s, lim[1]), lim[2])
+  step <- function(s) list(x = c(lim[1], clip(s), lim[2]), y = c(0, seq_along(s) / length(s), 1))
+  a <- step(x$x)
+  graphics::plot(a$x, a$y, type = type, main = main, sub = sub, xlab = xlab, ylab = ylab,
+                 xlim = lim, ylim = ylim, col = col[1], lty = lty[1], lwd = lwd[1], ...)
+  if (two) {
     b <- step(x$y)
-    graphics::plot(a$x, a$y, type = "s", main = main, xlab = xlab, ylab = ylab,
-                   ylim = c(0, 1), xlim = lim, col = col[1], ...)
-    graphics::lines(b$x, b$y, type = "s", col = col[2])
-    graphics::legend("bottomright", c(nm, "largest distance"),
-                     col = c(col, "red"), lty = 1, bty = "n")
+    graphics::lines(b$x, b$y, type = type, col = col[2], lty = lty[2], lwd = lwd[2])
+    labels <- nm
+  } else {
+    grid <- seq(lim[1], lim[2], length.out = 401)
+    graphics::lines(grid, x$cdf(grid), type = if (isTRUE(x$discrete)) "s" else "l",
+                    col = col[2], lty = lty[2], lwd = lwd[2])
+    labels <- c(nm[1L], "null distribution")
   }
-  tc <- clip(seg[1], lim)
+  tc <- clip(seg[1])
   graphics::segments(tc, seg[2], tc, seg[3], col = "red", lwd = 2)
   graphics::points(c(tc, tc), seg[2:3], col = "red", pch = 19)
+  if (!isFALSE(legend))
+    graphics::legend(if (is.character(legend)) legend else "bottomright",
+                     c(labels, "largest distance"), col = c(col, "red"), lty = c(lty, 1),
+                     lwd = c(lwd, 2), bty = "n")
   invisible(x)
 }

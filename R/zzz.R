@@ -19,8 +19,8 @@
   dll <- library.dynam("ksdist_ext", pkgname, libname)
   routines <- getDLLRegisteredRoutines(dll)$.Call
   for (r in routines) assign(r$name, r$address, envir = .ext)
-  module <- getNativeSymbolInfo(c("pKS2", "pKolmogorov2x", "pSmirnov2x"), PACKAGE = "ksdist")
-  .Call(.ext$ksx_init, module[[1]]$address, module[[2]]$address, module[[3]]$address)
+  if (!.Call(.ext$ksx_init))
+    stop_call("ksdist's exact module does not provide its three entry points")
   invisible()
 }
 

@@ -10,16 +10,9 @@ static const char *describe(SEXP s) {
 }
 
 Num num_arg(SEXP s, const char *name) {
-    Num a = {nullptr, 0, s};
+    Num a = {nullptr, 0, s, false};
     const int t = TYPEOF(s);
-    bool ok = (t == REALSXP || t == INTSXP) && !Rf_isFactor(s);
-    if (t == LGLSXP) {
-        ok = true;
-        const int *v = LOGICAL(s);
-        for (R_xlen_t i = 0; i < XLENGTH(s); i++)
-            if (v[i] != NA_LOGICAL) ok = false;
-    }
-    if (!ok) {
+    if (!((t == REALSXP || t == INTSXP || t == LGLSXP) && !Rf_isFactor(s))) {
         if (Rf_isFactor(s))
             Rf_error("'%s' must be a numeric vector, not a factor", name);
         if (Rf_isNull(s))
@@ -42,23 +35,18 @@ Num num_arg(SEXP s, const char *name) {
 
 Num size_arg(SEXP s, const char *name) {
     Num a = num_arg(s, name);
-    for (R_xlen_t i = 0; i < a.len; i++) {
-        const double v = a.x[i];
-        if (ISNA(v)) continue;
-        if (!(v >= 1.0 && v <= 2147483647.0 && v == std::floor(v))) {
-            char got[40];
-            std::snprintf(got, sizeof got, "%.15g", v);
-            Rf_error("'%s' must contain positive whole numbers (at most 2147483647); got %s", name,
-                     got);
-        }
-    }
+    a.size = true;
     return a;
 }
 
 bool flag_arg(SEXP s, const char *name) {
-    if (TYPEOF(s) != LGLSXP || XLENGTH(s) != 1 || LOGICAL(s)[0] == NA_LOGICAL)
-        Rf_error("'%s' must be TRUE or FALSE", name);
-    return LOGICAL(s)[0] != 0;
+    const int t = TYPEOF(s);
+    const int v = (t == LGLSXP || t == INTSXP || t == REALSXP || t == STRSXP) && XLENGTH(s) >= 1 &&
+                          !Rf_isFactor(s)
+                      ? Rf_asLogical(s)
+                      : NA_LOGICAL;
+    if (v == NA_LOGICAL) Rf_error("'%s' must be TRUE or FALSE", name);
+    return v != 0;
 }
 
 int alt_arg(SEXP s) {
@@ -80,6 +68,12 @@ int alt_arg(SEXP s) {
     }
     Rf_error("'alternative' must be one of \"two.sided\", \"less\", \"greater\"");
     return ALT_TWO; // not reached
+}
+
+R_xlen_t draws_arg(SEXP nn) {
+    const double v = Rf_asReal(nn);
+    if (!(v >= 0.0 && v <= 4503599627370496.0)) Rf_error("invalid arguments");
+    return static_cast<R_xlen_t>(v);
 }
 
 R_xlen_t result_length(const Num *a, int k) {

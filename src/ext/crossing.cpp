@@ -76,6 +76,9 @@ void make_step(PoissonStep *k, dd lambda, const char *what) {
         return;
     }
     const double lam = dd_val(lambda);
+    // Gaps are at most n; anything else is a caller's error, and the loops
+    // below would not end on it.
+    if (!(lam < 0x1p53)) Rf_error("internal: a gap of %g between checkpoints", lam);
     const int64_t gm = static_cast<int64_t>(std::floor(lam));
     const dd pm = pois_at_mode(lambda, gm);
     // The extent: upward until the geometric bound on what is left is below

@@ -226,7 +226,9 @@ struct Law {
 
 // P(D <= d) (lower) or P(D > d), as R returns it.
 double discrete_p(double d, int n, Range r, int alt, bool lower, bool logp) {
-    return finish(discrete_tail(n, d, r.lo, r.hi, r.k, alt, lower ? 1 : 2), logp);
+    xp stay, leave; // P(D <= d) and P(D > d), from one recursion
+    discrete_tails(n, d, r.lo, r.hi, r.k, alt, false, &stay, &leave);
+    return lower ? finish(stay, leave, logp) : finish(leave, stay, logp);
 }
 
 double law_p(double x, const void *law, bool lower, bool logp) {
@@ -297,10 +299,12 @@ SEXP ksx_prev_double(SEXP x) {
     return ans;
 }
 
-// ks_test's p-value, P(D >= d).
+// ks_test's p-value, P(D >= d), and its logarithm.
 SEXP ksx_discrete_pvalue(SEXP d, SEXP n, SEXP lo, SEXP hi, SEXP alt) {
     const Range rg = range_arg(lo, hi);
-    return Rf_ScalarReal(xp_value(discrete_tail(Rf_asInteger(n), Rf_asReal(d), rg.lo, rg.hi, rg.k, alt_arg(alt), 3)));
+    xp stay, leave; // P(D < d), P(D >= d)
+    discrete_tails(Rf_asInteger(n), Rf_asReal(d), rg.lo, rg.hi, rg.k, alt_arg(alt), true, &stay, &leave);
+    return p_and_log(leave, stay);
 }
 
 } // namespace ksx

@@ -2,6 +2,7 @@
 // time, both tails with their logarithms, so that the tests can hold them
 // against exact references.  Not used by the R functions.  Every argument
 // goes through the one checker below.
+#include "args.h"
 #include "discrete.h"
 #include "kolmogorov.h"
 #include "smirnov.h"
@@ -29,25 +30,6 @@ int whole(SEXP x, const char *name, double lo, double hi) {
 
 int alternative(SEXP x) { return whole(x, "alt", 0, 2); }
 
-// c(value, log) of one tail, the log taken as log1p(-other tail) where the
-// value is above 1/2, so that it keeps its relative accuracy near 0.
-SEXP value_and_log(xp v, xp other) {
-    SEXP out = PROTECT(Rf_allocVector(REALSXP, 2));
-    double val = xp_value(v);
-    double lg;
-    if (std::isnan(v.m)) {
-        val = lg = R_NaN;
-    } else if (val > 0.5 && !std::isnan(other.m)) {
-        lg = std::log1p(-xp_value(other));
-    } else {
-        lg = xp_log(v);
-    }
-    REAL(out)[0] = val;
-    REAL(out)[1] = lg;
-    UNPROTECT(1);
-    return out;
-}
-
 } // namespace
 
 // .Call(ksx_hook_kolmogorov, d, n, alt, upper): the lower tail P(D < d) or
@@ -60,7 +42,7 @@ SEXP ksx_hook_kolmogorov(SEXP sd, SEXP sn, SEXP salt, SEXP supper) {
     const bool upper = whole(supper, "upper", 0, 1);
     xp lo, up;
     kolmogorov_tails(d, n, alt, &lo, &up);
-    return upper ? value_and_log(up, lo) : value_and_log(lo, up);
+    return upper ? p_and_log(up, lo) : p_and_log(lo, up);
 }
 
 // .Call(ksx_hook_kolmogorov_density, d, n, alt, route): the density by one
@@ -112,7 +94,7 @@ SEXP ksx_hook_discrete(SEXP sn, SEXP sd, SEXP slo, SEXP shi, SEXP salt, SEXP sre
         Rf_error("the intervals must lie in [0, 1], have lo <= hi, and be sorted and disjoint");
     xp stay, leave;
     discrete_tails(n, d, REAL(slo), REAL(shi), k, alt, rel == 0 || rel == 3, &stay, &leave);
-    return rel <= 1 ? value_and_log(stay, leave) : value_and_log(leave, stay);
+    return rel <= 1 ? p_and_log(stay, leave) : p_and_log(leave, stay);
 }
 
 // .Call(ksx_hook_smirnov, K, m, n, alt, blocks, upper): P(S <= K) or

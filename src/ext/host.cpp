@@ -1,32 +1,59 @@
 // The memory limit and the link to the exact module (see host.h).
 #include "host.h"
 
+#include <R_ext/Rdynload.h>
 #include <cstdio>
 
 namespace ksx {
 
-entry2 module_pKS2 = nullptr;
-entry2 module_pKolmogorov2x = nullptr;
-entry3 module_pSmirnov2x = nullptr;
+// The module's entry points are looked up by name in the module's own
+// shared object at every use, so that a module unloaded in the session
+// (library.dynam.unload(), dyn.unload()) gives an R error, never a call
+// into memory that is gone.  A lookup costs far less than any computation
+// of the module.
+bool module_loaded() {
+    return R_FindSymbol("pKS2", "ksdist", nullptr) && R_FindSymbol("pKolmogorov2x", "ksdist", nullptr) &&
+           R_FindSymbol("pSmirnov2x", "ksdist", nullptr);
+}
+
+namespace {
+
+// The one double that entry point `name` returns for the k arguments a
+// (protected by the caller).
+double module_call(const char *name, const SEXP *a, int k) {
+    DL_FUNC f = R_FindSymbol(name, "ksdist", nullptr);
+    if (!f)
+        Rf_error("ksdist's exact module (the shared object ksdist) is not loaded in this session "
+                 "(it was unloaded): detach and load the package again, library(ksdist)");
+    SEXP r = k == 2 ? reinterpret_cast<entry2>(f)(a[0], a[1]) : reinterpret_cast<entry3>(f)(a[0], a[1], a[2]);
+    return REAL(r)[0];
+}
+
+} // namespace
 
 // Each argument is protected while the next is made.
 double module_kolmogorov(double d, int n) {
     SEXP a[2] = {PROTECT(Rf_ScalarReal(d)), PROTECT(Rf_ScalarInteger(n))};
-    const double p = REAL(module_pKolmogorov2x(a[0], a[1]))[0];
+    const double p = module_call("pKolmogorov2x", a, 2);
     UNPROTECT(2);
     return p;
 }
 
 double module_smirnov(double d, int m, int n) {
+    // The module's rows: two vectors of max(m, n) + 1 doubles at most, and
+    // one exponent per 64 columns.
+    const double len = static_cast<double>(m > n ? m : n) + 1.0;
+    check_bytes(len * (16.0 + 8.0 / 64.0), "the exact two-sample distribution",
+                "use the limiting distribution (exact = FALSE) or raise the limit");
     SEXP a[3] = {PROTECT(Rf_ScalarReal(d)), PROTECT(Rf_ScalarInteger(m)), PROTECT(Rf_ScalarInteger(n))};
-    const double p = REAL(module_pSmirnov2x(a[0], a[1], a[2]))[0];
+    const double p = module_call("pSmirnov2x", a, 3);
     UNPROTECT(3);
     return p;
 }
 
 double module_ks2(double x, double tol) {
     SEXP a[2] = {PROTECT(Rf_ScalarReal(x)), PROTECT(Rf_ScalarReal(tol))};
-    const double p = REAL(module_pKS2(a[0], a[1]))[0];
+    const double p = module_call("pKS2", a, 2);
     UNPROTECT(2);
     return p;
 }

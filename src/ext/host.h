@@ -49,13 +49,11 @@ T *scratch(size_t count, const char *what, const char *instead) {
     return reinterpret_cast<T *>(R_alloc(count > 0 ? count : 1, sizeof(T)));
 }
 
-// The exact module's entry points, looked up once when the package loads,
-// and scalar calls into them: P(D_n < d), P(D_{m,n} < d), K(x).
+// Scalar calls into the exact module's entry points: P(D_n < d),
+// P(D_{m,n} < d), K(x).  An error if the module is not loaded.
 typedef SEXP (*entry2)(SEXP, SEXP);
 typedef SEXP (*entry3)(SEXP, SEXP, SEXP);
-extern entry2 module_pKS2;
-extern entry2 module_pKolmogorov2x;
-extern entry3 module_pSmirnov2x;
+bool module_loaded();
 double module_kolmogorov(double d, int n);
 double module_smirnov(double d, int m, int n);
 double module_ks2(double x, double tol);

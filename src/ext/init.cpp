@@ -18,21 +18,9 @@ SEXP ksx_hook_pow(SEXP, SEXP);
 
 namespace {
 
-// .Call(init, pKS2, pKolmogorov2x, pSmirnov2x): the module's native symbols,
-// as getNativeSymbolInfo() gives their addresses.
-SEXP ksx_init(SEXP a, SEXP b, SEXP c) {
-    SEXP s[3] = {a, b, c};
-    void *f[3];
-    for (int i = 0; i < 3; i++) {
-        if (TYPEOF(s[i]) != EXTPTRSXP) Rf_error("ksdist: bad native symbol");
-        f[i] = reinterpret_cast<void *>(R_ExternalPtrAddrFn(s[i]));
-        if (!f[i]) Rf_error("ksdist: missing native symbol");
-    }
-    module_pKS2 = reinterpret_cast<entry2>(f[0]);
-    module_pKolmogorov2x = reinterpret_cast<entry2>(f[1]);
-    module_pSmirnov2x = reinterpret_cast<entry3>(f[2]);
-    return R_NilValue;
-}
+// .Call(init): whether the exact module's three entry points can be found
+// (the package refuses to load otherwise).
+SEXP ksx_init() { return Rf_ScalarLogical(module_loaded()); }
 
 // Every routine is registered through this wrapper, which reads the
 // options a computation may need once, before the routine runs, and gives

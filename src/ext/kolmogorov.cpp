@@ -80,6 +80,9 @@ SbtTerms sbt_terms(int n, dd s) {
     t.sv = dd_val(s);
     t.top = dd_sub(dd_of(t.N), s);
     t.jmax = -dd_floor(dd_neg(t.top)) - 1.0;
+    // At most n terms whatever s is (a NaN s must not make the loops over
+    // j endless).
+    if (!(t.jmax < t.N)) t.jmax = t.N - 1.0;
     t.logN = std::log(t.N);
     t.stN = stirlerr(t.N);
     return t;
@@ -234,7 +237,7 @@ bool kolmogorov_tails(double d, int n, int alt, xp *lower, xp *upper) {
         *lower = at_most_one(cr.stay);
         return true;
     }
-    if (dd_cmp(s, dd_of(0.5)) <= 0) { // D_n >= 1/(2n) always
+    if (d <= 0.0 || dd_cmp(s, dd_of(0.5)) <= 0) { // D_n >= 1/(2n) always
         *lower = zero;
         *upper = one;
         return true;
@@ -305,7 +308,24 @@ double law_p(double x, const void *law, bool lower, bool logp) {
 // The exact module where its answer is at least 1/2 (lower tail), or where
 // the upper tail is 1 minus its small lower tail; the direct tails
 // everywhere else.
+// Whether P(D >= d) is provably below 2^-1100, so that as a double it is 0
+// and the lower tail is 1: by the Dvoretzky-Kiefer-Wolfowitz inequality
+// with Massart's constant, P(D_n > d) <= 2 e^(-2 n d^2) (one-sided: without
+// the 2), and P(D_n >= d) = P(D_n > d) for a continuous null.  At large n
+// the direct tails would spend seconds on what is known at once.
+bool kolmogorov_upper_negligible(double d, int n) {
+    return d > 0.0 && 2.0 * static_cast<double>(n) * d * d > 1101.0 * M_LN2;
+}
+
 double kolmogorov_p(double d, int n, int alt, bool lower, bool logp) {
+    if (!logp && d < 1.0 && kolmogorov_upper_negligible(d, n)) return lower ? 1.0 : 0.0;
+    if (logp) {
+        // Logarithms from the direct tails, log1p(-other tail) where the
+        // tail asked for is above 1/2.
+        xp lo, up;
+        kolmogorov_tails(d, n, alt, &lo, &up);
+        return lower ? finish(lo, up, true) : finish(up, lo, true);
+    }
     if (alt == ALT_TWO && lower && d < 1.0 && d * n > 0.5) {
         // The module is only asked where the limiting law makes an answer of
         // at least 1/2 plausible, and where the upper tail is not already
@@ -315,13 +335,9 @@ double kolmogorov_p(double d, int n, int alt, bool lower, bool logp) {
         if (guess > 0.3 && module_one_feasible(d, n)) {
             const double t = d * n;
             const double m = 2.0 * std::floor(t) + 1.0;
-            if (m > 2001.0 && xp_less(kolmogorov_tail(d, n, alt, true), xp_make(0x1p-60)))
-                return logp ? 0.0 : 1.0;
-            double v = module_kolmogorov(d, n);
-            if (v >= 0.5) {
-                if (v > 1.0) v = 1.0;
-                return logp ? std::log(v) : v;
-            }
+            if (m > 2001.0 && xp_less(kolmogorov_tail(d, n, alt, true), xp_make(0x1p-60))) return 1.0;
+            const double v = module_kolmogorov(d, n);
+            if (v >= 0.5) return v > 1.0 ? 1.0 : v;
         }
     }
     if (alt == ALT_TWO && !lower && d < 1.0 && d * n > 0.5 && module_one_feasible(d, n)) {
@@ -331,10 +347,10 @@ double kolmogorov_p(double d, int n, int alt, bool lower, bool logp) {
         const double guess = limit_p(stephens(n) * d, 1e-6, ALT_TWO, true, false);
         if (guess < 0.25) {
             const double v = module_kolmogorov(d, n);
-            if (v <= 0.5) return logp ? std::log1p(-v) : 1.0 - v;
+            if (v <= 0.5) return 1.0 - v;
         }
     }
-    return finish(kolmogorov_tail(d, n, alt, !lower), logp);
+    return xp_value(kolmogorov_tail(d, n, alt, !lower));
 }
 
 double kolmogorov_q(double p, int n, int alt, bool lower, bool logp) {
@@ -404,16 +420,15 @@ SEXP ksx_q_kolmogorov(SEXP p, SEXP n, SEXP lower, SEXP logp, SEXP alt) {
 // Draws of R's random-number generator: the number of draws (already
 // checked) and sizes recycled over them.
 SEXP ksx_r_kolmogorov(SEXP snn, SEXP n, SEXP alt) {
-    const double nn = Rf_asReal(snn);
     Num a = size_arg(n, "n");
     const int al = alt_arg(alt);
-    const R_xlen_t len = static_cast<R_xlen_t>(nn);
+    const R_xlen_t len = draws_arg(snn);
     SEXP ans = PROTECT(Rf_allocVector(REALSXP, len));
     double *r = REAL(ans);
     if (len > 0 && a.len == 0) Rf_error("invalid arguments");
     double maxn = 0.0;
     for (R_xlen_t i = 0; i < a.len; i++)
-        if (a.x[i] > maxn) maxn = a.x[i];
+        if (valid_size(a.x[i]) && a.x[i] > maxn) maxn = a.x[i];
     check_bytes(maxn * sizeof(double), "drawing D_n", "use a smaller n");
     double *e = reinterpret_cast<double *>(R_alloc(static_cast<size_t>(maxn) + 1, sizeof(double)));
     bool na = false;
@@ -421,7 +436,7 @@ SEXP ksx_r_kolmogorov(SEXP snn, SEXP n, SEXP alt) {
     PollClock work;
     for (R_xlen_t i = 0; i < len; i++) {
         const double nv = a.at(i);
-        if (ISNA(nv)) {
+        if (!valid_size(nv)) { // as R's r-functions: NA, with a warning
             r[i] = NA_REAL;
             na = true;
             continue;

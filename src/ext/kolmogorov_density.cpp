@@ -233,9 +233,8 @@ xp two_sided_density(int n, dd s, double d) {
 
 xp kolmogorov_density(double d, int n, int alt) {
     if (std::isnan(d) || n < 1 || alt < 0 || alt > 2) return xp{R_NaN, 0};
-    if (d >= 1.0) return xp_zero();
+    if (d >= 1.0 || d < 0.0) return xp_zero();
     if (alt != ALT_TWO) {
-        if (d < 0.0) return xp_zero();
         // P(D_n^+ < d) = d (1 + d)^(n-1) for 0 <= d <= 1/n: slope 1 at 0.
         if (d == 0.0) return xp_make(1.0);
         return one_sided_density(n, two_prod(static_cast<double>(n), d));

@@ -129,6 +129,9 @@ double density_two(double x, bool logp) {
         double h, l;
         theta_arg(x, &h, &l);
         const double z = h + l;
+        // Below about 1e-154 the exponent is beyond the double range: the
+        // density and its log are 0 and -Inf there.
+        if (!(z < INFINITY)) return logp ? -INFINITY : 0.0;
         // K'(x) = sqrt(2pi)/x^2 sum_j e^(-(2j-1)^2 z) (2 (2j-1)^2 z - 1)
         double s = 2.0 * z - 1.0;
         for (int j = 2; j < 60; j++) {
@@ -151,7 +154,9 @@ double density_two(double x, bool logp) {
         sign = -sign;
         if (t < 1e-17) break;
     }
-    const double lg = std::log(8.0 * x) - h - l + std::log(s);
+    // (8 x is exact unless it overflows.)
+    const double l8x = x < 1e300 ? std::log(8.0 * x) : std::log(8.0) + std::log(x);
+    const double lg = l8x - h - l + std::log(s);
     return logp ? lg : xp_value(xp_exp(lg));
 }
 
@@ -178,9 +183,13 @@ double limit_p(double x, double tol, int alt, bool lower, bool logp) {
         double h, l;
         two_x2(x, &h, &l);
         if (!lower) return logp ? -h - l : xp_value(exp_neg2(h, l));
-        if (h < 1e-300) return logp ? std::log(h) : xp_value(xp_make(h)); // 1 - e^(-t) = t to within t^2/2
+        // 1 - e^(-t) = t to within t^2/2: 2 x^2, its log taken from x itself
+        // (2 x^2 underflows long before its log leaves the range).
+        if (h < 1e-300) return logp ? M_LN2 + 2.0 * std::log(x) : xp_value(xp_make(h));
         const double v = -std::expm1(-(h + l));
-        return logp ? std::log(v) : xp_value(xp_make(v));
+        if (!logp) return xp_value(xp_make(v));
+        // Near 1 the log is log1p of minus the upper tail.
+        return v > 0.5 ? std::log1p(-xp_value(exp_neg2(h, l))) : std::log(v);
     }
     if (lower) {
         // The exact module's value where it is at least 1/2 (K(x) >= 1/2 from
@@ -188,7 +197,9 @@ double limit_p(double x, double tol, int alt, bool lower, bool logp) {
         if (x >= 0.82) {
             const double v = module_ks2(x, limit_module_tol(tol));
             if (v >= 0.5) {
-                if (logp) return v >= 1.0 ? 0.0 : std::log(v);
+                // Near 1 the log is log1p of minus the upper tail (x >= 0.8
+                // here, where the alternating series gives it directly).
+                if (logp) return std::log1p(-xp_value(upper_alt(x)));
                 return xp_value(xp_make(v > 1.0 ? 1.0 : v));
             }
         }
@@ -206,7 +217,8 @@ double limit_d(double x, int alt, bool logp) {
     if (alt != ALT_TWO) {
         double h, l;
         two_x2(x, &h, &l);
-        const double lg = std::log(4.0 * x) - h - l;
+        const double l4x = x < 1e300 ? std::log(4.0 * x) : std::log(4.0) + std::log(x);
+        const double lg = l4x - h - l;
         return logp ? lg : xp_value(xp_exp(lg));
     }
     return density_two(x, logp);
@@ -226,7 +238,7 @@ double limit_guess(double p, int alt, bool lower, bool logp) {
 namespace {
 
 double check_tol(SEXP s) {
-    if ((TYPEOF(s) != REALSXP && TYPEOF(s) != INTSXP) || XLENGTH(s) != 1)
+    if ((TYPEOF(s) != REALSXP && TYPEOF(s) != INTSXP) || Rf_isFactor(s) || XLENGTH(s) != 1)
         Rf_error("'tol' must be a single positive finite number");
     const double t = Rf_asReal(s);
     if (!(t > 0.0 && t < INFINITY)) Rf_error("'tol' must be a single positive finite number");
@@ -291,10 +303,7 @@ SEXP ksx_q_limit(SEXP p, SEXP stol, SEXP lower, SEXP logp, SEXP alt) {
 // Draws by inversion of uniforms, exact to the last double of the quantile.
 SEXP ksx_r_limit(SEXP snn, SEXP alt) {
     const int al = alt_arg(alt);
-    const double nn = Rf_asReal(snn);
-    if (!(nn >= 0.0 && nn <= 4503599627370496.0))
-        Rf_error("invalid arguments");
-    const R_xlen_t len = static_cast<R_xlen_t>(nn);
+    const R_xlen_t len = draws_arg(snn);
     SEXP ans = PROTECT(Rf_allocVector(REALSXP, len));
     double *r = REAL(ans);
     GetRNGstate();

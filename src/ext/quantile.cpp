@@ -52,7 +52,10 @@ int64_t search(EvalFn f, void *ctx, int64_t a, int64_t b, double guess, int *eva
         bool ok;
         double steer;
         const double tv = value(t);
+        // Each evaluation's scratch memory is released before the next.
+        const void *vmax = vmaxget();
         f(tv, ctx, &ok, &steer);
+        vmaxset(vmax);
         n++;
         if (ok) {
             b = t;

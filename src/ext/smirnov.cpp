@@ -52,10 +52,33 @@ double attained(double q, double mn) {
 }
 
 // P(S <= K) (lower) or P(S > K), as R returns it.
+// Whether P(S > K) is provably below 2^-1100, so that as a double it is 0
+// and the lower tail is 1.  After s steps the path has taken X_s x's, a
+// hypergeometric count, and its statistic is |N X_s - s m| (N = m + n):
+// S > K means |X_s - s m / N| >= (K + 1) / N at some step.  By Hoeffding's
+// inequality for sampling without replacement that has probability at most
+// 2 exp(-2 ((K + 1) / N)^2 / min(s, N - s)) at each step, at most
+// 2 exp(-4 (K + 1)^2 / N^3) since min(s, N - s) <= N / 2, and the union over
+// the N - 1 steps bounds the tail.  Ties only remove checkpoints, and one
+// side is a part of both: the bound holds for every form of the statistic.
+bool smirnov_upper_negligible(double K, int m, int n) {
+    const double N = static_cast<double>(m) + n, k = K + 1.0;
+    return std::log(2.0 * N) - 4.0 * (k / N) * (k / N) / N < -1101.0 * M_LN2;
+}
+
 double smirnov_p(double K, int m, int n, int alt, Ties t, bool lower, bool logp) {
     const double mn = static_cast<double>(m) * n;
     if (K < 0.0) return finish(lower ? 0.0 : 1.0, logp);
     if (K >= mn) return finish(lower ? 1.0 : 0.0, logp);
+    if (!logp && smirnov_upper_negligible(K, m, n)) return lower ? 1.0 : 0.0;
+    const int64_t k = static_cast<int64_t>(K);
+    if (logp) {
+        // Logarithms from the direct tails, log1p(-other tail) where the
+        // tail asked for is above 1/2.
+        const xp v = smirnov_tail(k, m, n, alt, t.b, t.nb, !lower);
+        if (!(xp_value(v) > 0.5)) return finish(v, true);
+        return finish(v, smirnov_tail(k, m, n, alt, t.b, t.nb, lower), true);
+    }
     if (alt == ALT_TWO && !t.b && lower) {
         // The module's bits where the lower tail is at least 1/2; it is
         // asked half a step above the attained value.
@@ -63,16 +86,12 @@ double smirnov_p(double K, int m, int n, int alt, Ties t, bool lower, bool logp)
         // attained values are then far apart); those are cheap to ask.
         const double x = std::sqrt(mn / (static_cast<double>(m) + n)) * (K / mn);
         if (mn <= 1e6 || limit_p(x, 1e-6, ALT_TWO, true, false) > 0.2) {
-            double v = module_smirnov((K + 0.5) / mn, m, n);
-            if (v >= 0.5) {
-                if (v > 1.0) v = 1.0;
-                return logp ? std::log(v) : v;
-            }
+            const double v = module_smirnov((K + 0.5) / mn, m, n);
+            if (v >= 0.5) return v > 1.0 ? 1.0 : v;
         }
     }
-    return finish(smirnov_tail(static_cast<int64_t>(K), m, n, alt, t.b, t.nb, !lower), logp);
+    return xp_value(smirnov_tail(k, m, n, alt, t.b, t.nb, !lower));
 }
-
 
 struct Law {
     int m, n, alt;
@@ -228,18 +247,17 @@ SEXP ksx_d_smirnov2(SEXP x, SEXP m, SEXP n, SEXP logp, SEXP alt, SEXP blocks) {
 }
 
 SEXP ksx_r_smirnov2(SEXP snn, SEXP m, SEXP n, SEXP alt, SEXP blocks) {
-    const double nn = Rf_asReal(snn);
     Num a[2] = {size_arg(m, "m"), size_arg(n, "n")};
     const int al = alt_arg(alt);
     const Ties t = ties_arg(blocks);
-    const R_xlen_t len = static_cast<R_xlen_t>(nn);
+    const R_xlen_t len = draws_arg(snn);
     SEXP ans = PROTECT(Rf_allocVector(REALSXP, len));
     double *r = REAL(ans);
     if (len > 0 && (a[0].len == 0 || a[1].len == 0)) Rf_error("invalid arguments");
     double maxN = 0.0;
     for (R_xlen_t i = 0; i < (len < 1 ? 0 : (a[0].len > a[1].len ? a[0].len : a[1].len)); i++) {
         const double N = a[0].at(i) + a[1].at(i);
-        if (N > maxN) maxN = N;
+        if (valid_size(a[0].at(i)) && valid_size(a[1].at(i)) && N <= 2147483647.0 && N > maxN) maxN = N;
     }
     check_bytes(maxN * (sizeof(int) + 1), "drawing the two-sample statistic", "use smaller samples");
     int *pos = reinterpret_cast<int *>(R_alloc(static_cast<size_t>(maxN) + 1, sizeof(int)));
@@ -249,12 +267,11 @@ SEXP ksx_r_smirnov2(SEXP snn, SEXP m, SEXP n, SEXP alt, SEXP blocks) {
     PollClock work;
     for (R_xlen_t i = 0; i < len; i++) {
         const double mm = a[0].at(i), nv = a[1].at(i);
-        if (ISNA(mm) || ISNA(nv)) {
+        if (!valid_size(mm) || !valid_size(nv) || mm + nv > 2147483647.0) { // as R's r-functions
             r[i] = NA_REAL;
             na = true;
             continue;
         }
-        if (mm + nv > 2147483647.0) Rf_error("drawing needs m + n at most 2147483647");
         r[i] = smirnov_draw(static_cast<int>(mm), static_cast<int>(nv), al, t, pos, isx) / (mm * nv);
         poll(&work, 4.0 * (mm + nv));
     }
@@ -264,12 +281,14 @@ SEXP ksx_r_smirnov2(SEXP snn, SEXP m, SEXP n, SEXP alt, SEXP blocks) {
     return ans;
 }
 
-// ks_test's p-value, P(S >= K), with ties given as block sizes or NULL.
+// ks_test's p-value, P(S >= K), and its logarithm, with ties given as block
+// sizes or NULL.
 SEXP ksx_smirnov_pvalue(SEXP K, SEXP m, SEXP n, SEXP alt, SEXP blocks) {
     const Ties t = ties_arg(blocks);
-    const double k = Rf_asReal(K);
-    return Rf_ScalarReal(xp_value(smirnov_tail(static_cast<int64_t>(k) - 1, Rf_asInteger(m), Rf_asInteger(n),
-                                               alt_arg(alt), t.b, t.nb, true)));
+    const int64_t k = static_cast<int64_t>(Rf_asReal(K)) - 1;
+    const int mi = Rf_asInteger(m), ni = Rf_asInteger(n), al = alt_arg(alt);
+    const xp p = smirnov_tail(k, mi, ni, al, t.b, t.nb, true);
+    return p_and_log(p, xp_value(p) > 0.5 ? smirnov_tail(k, mi, ni, al, t.b, t.nb, false) : xp_nan());
 }
 
 // Whether ks_test can ask for the exact law of samples of these sizes.

@@ -180,3 +180,71 @@ test_that("plot draws every kind of test, infinite values included", {
     expect_identical(plot(r), r)
   }
 })
+
+test_that("the idioms of R's own tests work", {
+  r <- ks_test(mpg ~ am, data = mtcars)
+  for (r2 in list(ks_test(mpg ~ factor(am), data = mtcars), ks_test(mtcars$mpg ~ mtcars$am),
+                  ks_test(mpg ~ am, data = as.matrix(mtcars)))) {
+    expect_identical(r2$statistic, r$statistic)
+    expect_identical(r2$p.value, r$p.value)
+  }
+  expect_identical(ks_test(mtcars$mpg ~ mtcars$am)$data.name, "mtcars$mpg by mtcars$am")
+  one <- suppressWarnings(ks_test(eruptions ~ 1, data = faithful, y = "pnorm", mean = 3.5, sd = 1))
+  expect_identical(one$statistic,
+                   suppressWarnings(ks_test(faithful$eruptions, "pnorm", mean = 3.5, sd = 1))$statistic)
+  expect_identical(one$data.name, "eruptions")
+  set.seed(4)
+  x <- rnorm(25)
+  expect_identical(ks_test(x, "stats::pnorm")$p.value, ks_test(x, "pnorm")$p.value)
+  # The discrete law's functions find the support as ks_test does.
+  expect_identical(pkolmogorov_discrete(0.2, 30, "ppois", lambda = 3),
+                   pkolmogorov_discrete(0.2, 30, "ppois", lambda = 3, support = 0:100))
+  # R's ppois dips by an ulp in its far tail: not a decreasing null.
+  set.seed(1)
+  expect_match(ks_test(rpois(20, 0.5), "ppois", lambda = 0.5, support = 0:30)$method, "jumps")
+  # A far tail does not make the support search scan the whole numbers up to it.
+  expect_match(ks_test(c(0, 1, 1, 2, 1e8), "pgeom", prob = 0.5)$method, "jumps")
+})
+
+test_that("rescaling the data and the null together changes nothing", {
+  # Jumps are found by probes in units of the data's own last place, so a
+  # continuous null at any scale stays continuous (no spurious atom where
+  # doubles are sparse, none lost where the null is flat below its support).
+  set.seed(8)
+  x <- c(runif(15), 3e-7)
+  e <- rexp(20) + 0.2
+  base_u <- ks_test(x, "punif")
+  base_e <- ks_test(e, "pexp")
+  for (s in 10^c(-300, -200, -9, -3, 4, 9, 150, 300, runif(4, -300, 300))) {
+    u <- ks_test(x * s, "punif", min = 0, max = s)
+    expect_equal(u$statistic, base_u$statistic, tolerance = 1e-12, label = paste("punif at scale", s))
+    expect_equal(u$p.value, base_u$p.value, tolerance = 1e-10)
+    ex <- ks_test(e * s, "pexp", rate = 1 / s)
+    expect_equal(ex$statistic, base_e$statistic, tolerance = 1e-12, label = paste("pexp at scale", s))
+    expect_identical(ex$method, base_e$method)
+  }
+  # Timestamps: doubles a millionth of the scale apart, no jump.
+  t <- 1.7e9 + sort(runif(20, 0, 3600))
+  expect_silent(r <- ks_test(t, "punif", min = 1.7e9, max = 1.7e9 + 3600))
+  expect_equal(r$statistic, ks_test((t - 1.7e9) / 3600, "punif")$statistic, tolerance = 1e-9)
+})
+
+test_that("what is printed is what is computed, below the double range too", {
+  set.seed(2)
+  r <- ks_test(rnorm(200), rnorm(200, mean = 3))
+  expect_output(print(r), "p-value = 2.775e-82", fixed = TRUE)
+  expect_equal(r$log.p.value, log(r$p.value), tolerance = 1e-13)
+  set.seed(5)
+  big <- ks_test(rnorm(2000, 1.5), "pnorm")
+  expect_identical(big$p.value, 0)
+  expect_lt(big$log.p.value, -745)
+  expect_output(print(big), sprintf("p-value = %se", format(10^(big$log.p.value / log(10) -
+                                                                  floor(big$log.p.value / log(10))), digits = 4)),
+                fixed = TRUE)
+  # The critical value at sig.level: the test rejects when D exceeds it.
+  for (r in list(ks_test(rnorm(30), "pnorm", sig.level = 0.1), ks_test(rnorm(12), rnorm(15)),
+                 ks_test(rpois(25, 3), "ppois", lambda = 3))) {
+    crit <- r$critical.value
+    expect_identical(r$p.value <= r$sig.level, unname(r$statistic) > crit)
+  }
+})

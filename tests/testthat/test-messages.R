@@ -6,10 +6,9 @@
 
 test_that("the one-sample law's functions name the argument they refuse", {
   expect_snapshot(error = TRUE, pkolmogorov("0.3", 10))
-  expect_snapshot(error = TRUE, pkolmogorov(0.3, 0))
-  expect_snapshot(error = TRUE, pkolmogorov(0.3, 2.5))
-  expect_snapshot(error = TRUE, pkolmogorov(0.3, 3e9))
-  expect_snapshot(error = TRUE, pkolmogorov(0.3, TRUE))
+  # Sizes that are not sizes give NaN where they occur, as dbinom() does.
+  expect_snapshot(pkolmogorov(0.3, c(10, 0, 2.5, 3e9, NaN, NA, 20)))
+  expect_snapshot(rkolmogorov(3, c(10, 0, 5)))
   expect_snapshot(error = TRUE, pkolmogorov(0.3, 10, lower.tail = NA))
   expect_snapshot(error = TRUE, pkolmogorov(0.3, 10, log.p = "yes"))
   expect_snapshot(error = TRUE, pkolmogorov(0.3, 10, alternative = "both"))
@@ -19,7 +18,7 @@ test_that("the one-sample law's functions name the argument they refuse", {
 })
 
 test_that("the two-sample law's functions name the argument they refuse", {
-  expect_snapshot(error = TRUE, psmirnov2(0.5, 0, 5))
+  expect_snapshot(psmirnov2(0.5, c(0, 4), 5))
   expect_snapshot(error = TRUE, psmirnov2(list(0.5), 5, 6))
   expect_snapshot(error = TRUE, psmirnov2(0.5, 4, 6, pooled = 1:9))
   expect_snapshot(error = TRUE, psmirnov2(0.5, 4, 6, pooled = c(1:9, NA)))
@@ -27,7 +26,6 @@ test_that("the two-sample law's functions name the argument they refuse", {
 })
 
 test_that("the functions for nulls with jumps say what they need", {
-  expect_snapshot(error = TRUE, pkolmogorov_discrete(0.3, 10, "ppois", lambda = 3))
   expect_snapshot(error = TRUE, pkolmogorov_discrete(0.3, 10))
   expect_snapshot(error = TRUE, pkolmogorov_discrete(0.3, 10, "ppois", lambda = 3, support = "0:10"))
   expect_snapshot(error = TRUE, pkolmogorov_discrete(0.3, 10, function(t) 1 - pnorm(t), support = 0:2))
@@ -87,4 +85,42 @@ test_that("the memory limit is honoured with a readable message", {
   expect_snapshot(error = TRUE, pkolmogorov_discrete(0.3, 1e5, ecdf(1:3)))
   withr::local_options(ksdist.max_bytes = "lots")
   expect_snapshot(error = TRUE, pkolmogorov(0.3, 100, lower.tail = FALSE))
+})
+
+# The traps: calls a user may well type that must not give a confident
+# answer.  Each one stops or warns, with its condition class, a fragment of
+# the message, and the user's own call (not an internal one).
+test_that("slips are refused or warned about, naming the user's call", {
+  set.seed(1)
+  x <- rnorm(30)
+  traps <- list(
+    list(quote(ks_test(x, "dnorm")), "ksdist_error_null", "density function \"dnorm\""),
+    list(quote(ks_test(x, "qnorm")), "ksdist_error_null", "quantile function"),
+    list(quote(ks_test(x, function(q) 1 - pnorm(q))), "ksdist_error_null", "survival function"),
+    list(quote(ks_test(x, dnorm)), "ksdist_error_null", "non-decreasing"),
+    list(quote(ks_test(x, "pnorm", lower.tail = FALSE)), "ksdist_error_null", "'lower.tail' is passed to pnorm"),
+    list(quote(ks_test(x, "pnorm", mean = c(0, 1))), "ksdist_error_null", "'mean' has length 2"),
+    list(quote(ks_test(x, "ppois", 3, support = c(0.5, 1.5))), "ksdist_error_support", "does not jump at 0.5"),
+    list(quote(ks_test(x, "pnorm", support = 0)), "ksdist_error_support", "does not jump at 0"),
+    list(quote(ks_test(c(0, 1, 1, 2, 3), "ppois", 1, support = 0:2)), "ksdist_error_support", "jumps at 3"),
+    list(quote(ks_test(cbind(mpg, hp) ~ am, data = mtcars)), "ksdist_error_argument", "has 2 columns"),
+    list(quote(ks_test(mpg ~ cyl, data = mtcars)), "ksdist_error_argument", "pairwise_ks_test()"),
+    list(quote(ks_test(x, "pnorm", alternatve = "less")), "ksdist_error_argument", "did you mean 'alternative'"),
+    list(quote(ks_test(x, "pnorm", exct = TRUE)), "ksdist_error_argument", "did you mean 'exact'"),
+    list(quote(ks_test(x, rnorm(10), exat = TRUE)), "ksdist_error_argument", "did you mean 'exact'"),
+    list(quote(ks_test(x, "norm")), "ksdist_error_null", "did you mean \"pnorm\""),
+    list(quote(ks_test(x, "stats::dnorm")), "ksdist_error_null", "use \"stats::pnorm\""),
+    list(quote(ks_test(1:5, stepfun(1:2, c(0.3, 0.6, 1)))), "ksdist_error_null", "non-decreasing from 0"),
+    list(quote(pkolmogorov_discrete(0.3, 10, null = 1)), "ksdist_error_null", "'null' must be a distribution function"),
+    list(quote(pkolmogorov(0.3, c(10, 0, 20))), "warning", "NaNs produced"),
+    list(quote(rkolmogorov(1e300, 10)), "ksdist_error", "invalid arguments"),
+    list(quote(rsmirnov2(1e300, 3, 4)), "ksdist_error", "invalid arguments"),
+    list(quote(pkolmogorov_limit(1, tol = factor("a"))), "error", "'tol' must be"))
+  for (t in traps) {
+    cond <- tryCatch(eval(t[[1]]), condition = identity)
+    what <- deparse(t[[1]])
+    expect_true(inherits(cond, t[[2]]), label = paste(what, "gives a condition of class", t[[2]]))
+    expect_match(conditionMessage(cond), t[[3]], fixed = TRUE, label = what)
+    expect_identical(as.character(conditionCall(cond)[[1]]), as.character(t[[1]][[1]]), label = what)
+  }
 })
