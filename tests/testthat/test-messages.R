@@ -8,7 +8,7 @@ test_that("the one-sample law's functions name the argument they refuse", {
   expect_snapshot(error = TRUE, pkolmogorov("0.3", 10))
   # Sizes that are not sizes give NaN where they occur, as dbinom() does.
   expect_snapshot(pkolmogorov(0.3, c(10, 0, 2.5, 3e9, NaN, NA, 20)))
-  expect_snapshot(rkolmogorov(3, c(10, 0, 5)))
+  expect_snapshot(is.na(rkolmogorov(3, c(10, 0, 5))))
   expect_snapshot(error = TRUE, pkolmogorov(0.3, 10, lower.tail = NA))
   expect_snapshot(error = TRUE, pkolmogorov(0.3, 10, log.p = "yes"))
   expect_snapshot(error = TRUE, pkolmogorov(0.3, 10, alternative = "both"))
