@@ -61,7 +61,8 @@ null_range <- function(nd, support, xs = NULL, Fx = NULL, Fl = NULL) {
   if (!is.numeric(support) || anyNA(support))
     stop_call("'support' must be a numeric vector of the points where the null distribution jumps",
               "ksdist_error_support")
-  s <- sort(unique(as.double(support[is.finite(support)])))
+  s <- as.double(support[is.finite(support)])
+  if (is.unsorted(s, strictly = TRUE)) s <- sort(unique(s))
   if (!length(s)) return(list(lo = 0, hi = 1))
   Fs <- values_in_chunks(F, s)
   check_null_monotone(nd, s, Fs)
@@ -79,10 +80,12 @@ null_range <- function(nd, support, xs = NULL, Fx = NULL, Fl = NULL) {
   hi <- pmax(c(Fsl, 1), lo)
   flat <- hi - lo <= value_slack(hi)
   hi[flat] <- lo[flat]
-  # Merge touching pieces (F continuous across a support point).
-  keep <- c(TRUE, lo[-1L] > hi[-length(hi)])
-  grp <- cumsum(keep)
-  list(lo = unname(vapply(split(lo, grp), min, 0)), hi = unname(vapply(split(hi, grp), max, 0)))
+  # Merge touching pieces (F continuous across a support point); lo and hi
+  # are non-decreasing, so a merged piece runs from its first lo to its
+  # last hi.
+  first <- which(c(TRUE, lo[-1L] > hi[-length(hi)]))
+  last <- c(first[-1L] - 1L, length(lo))
+  list(lo = lo[first], hi = hi[last])
 }
 
 # A given support must be where F jumps: every point a jump, and every jump

@@ -165,15 +165,15 @@ left_limit <- function(F, t, Ft = F(t)) {
   step_at <- function(i, at1, at2) {
     # Points i, with at1 = t - h and at2 = t - 2h: where they show a step,
     # F(t-) is F(t - h).
-    F1 <- F(at1)
+    F1 <- values_in_chunks(F, at1)
     R1 <- Ff[i] - F1
-    R2 <- Ff[i] - F(at2)
+    R2 <- Ff[i] - values_in_chunks(F, at2)
     s <- R1 > slack[i] & R2 < 1.5 * R1
     Fl[fin[i[s]]] <<- F1[s]
     R1 > slack[i]
   }
   p1 <- .Call(.ext$ksx_prev_double, tt)
-  F1 <- F(p1)
+  F1 <- values_in_chunks(F, p1)
   seen <- Ff - F1 > slack
   i <- which(seen)
   if (length(i)) step_at(i, p1[i], .Call(.ext$ksx_prev_double, p1[i]))

@@ -1,13 +1,14 @@
-# Load-time check of the exact module's arithmetic.
+# Load-time check of the compiled arithmetic.
 #
-# The module's results are meant to be the same doubles, bit for bit, under
-# any build.  Flags that would change them are refused at compile time where
-# the compiler announces them, and the arithmetic is made opaque to the rest;
-# this check catches whatever still gets through (a compiler or a flag that
-# changes results in a way nobody foresaw).  It evaluates a handful of fixed
-# cases of each entry point, the one-sample ones under every matrix kernel
-# the processor offers, and compares the bit patterns with the stored ones.
-# On any difference the package refuses to load.
+# The results of both shared objects are meant to be the same doubles, bit
+# for bit, under any build.  Flags that would change them are overridden on
+# the compile line (src/Makevars) or refused at compile time, and the
+# arithmetic is made opaque to the rest; this check catches whatever still
+# gets through (a compiler or a flag that changes results in a way nobody
+# foresaw).  It evaluates fixed cases of the module's entry points, the
+# one-sample ones under every matrix kernel the processor offers, and of the
+# second object's tails and densities, and compares the bit patterns with
+# the stored ones.  On any difference the package refuses to load.
 
 # Each case: entry point, arguments, whether to repeat it under every matrix
 # kernel, and the expected values as C99 hexadecimal floats ("%a").
@@ -33,6 +34,10 @@
        bits = c("0x1.f2f0940529a91p-1")),
   list(f = "pKolmogorov2x", args = list(0.029999999999999999, 200L), every_kernel = TRUE,
        bits = c("0x1.189ba3250bfcdp-7")),
+  list(f = "pKolmogorov2x", args = list(0.10000000000000001, 500L), every_kernel = TRUE,
+       bits = c("0x1.fff510ca7b645p-1")),
+  list(f = "pKolmogorov2x", args = list(0.061699999999999998, 1500L), every_kernel = TRUE,
+       bits = c("0x1.fffd435cc04ebp-1")),
   list(f = "pKolmogorov2x", args = list(0.088543010082699963, 37L), every_kernel = FALSE,
        bits = c("0x1.73f68d3388272p-4")),
   list(f = "pKolmogorov2x", args = list(0.12813881987485251, 19L), every_kernel = FALSE,
@@ -55,6 +60,34 @@
        bits = c("0x1.fa34d2a904932p-1")),
   list(f = "pSmirnov2x", args = list(NaN, 5L, 5L), every_kernel = FALSE,
        bits = c("NaN"))
+)
+.ext_cases <- list(
+  list(f = "ksx_hook_kolmogorov", args = list(0.14999999999999999, 50L, 0L, TRUE),
+       bits = c("0x1.85a8f4dc9b58p-3", "-0x1.a8cacc60f9497p+0")),
+  list(f = "ksx_hook_kolmogorov", args = list(0.14999999999999999, 50L, 0L, FALSE),
+       bits = c("0x1.9e95c2c8d92ap-1", "-0x1.b03932bc29764p-3")),
+  list(f = "ksx_hook_kolmogorov", args = list(0.29999999999999999, 40L, 1L, TRUE),
+       bits = c("0x1.1dd88bb7bb689p-11", "-0x1.e0eb0195988a1p+2")),
+  list(f = "ksx_hook_kolmogorov", args = list(0.02, 300L, 1L, FALSE),
+       bits = c("0x1.ca118a20ee0d4p-3", "-0x1.7f62ba5d461f7p+0")),
+  list(f = "ksx_hook_kolmogorov", args = list(0.59999999999999998, 2000L, 0L, TRUE),
+       bits = c("0x0p+0", "-0x1.8c34875ec6c97p+10")),
+  list(f = "ksx_hook_kolmogorov_density", args = list(0.20000000000000001, 30L, 0L, 0L),
+       bits = c("0x1.f7c400eb7e7aap+1", "0x1.5ebd9f1901387p+0", "NA")),
+  list(f = "ksx_hook_kolmogorov_density", args = list(0.12, 200L, 1L, 0L),
+       bits = c("0x1.1de97ef58b023p-2", "-0x1.469a00e795664p+0", "NA")),
+  list(f = "ksx_hook_smirnov", args = list(70, 11, 13, 0L, NULL, TRUE),
+       bits = c("0x1.2e4d59a6fac04p-4", "-0x1.4d9c857d41635p+1")),
+  list(f = "ksx_hook_smirnov", args = list(20, 7, 9, 2L, c(3L, 1L, 2L, 2L, 4L, 1L, 3L), FALSE),
+       bits = c("0x1.6c65af151fddbp-1", "-0x1.5c3df79656a16p-2")),
+  list(f = "ksx_hook_smirnov", args = list(100000, 300, 400, 0L, NULL, TRUE),
+       bits = c("0x1.54d45a1a02204p-403", "-0x1.170d5701927eap+8")),
+  list(f = "ksx_hook_smirnov", args = list(8099999, 3000, 3000, 0L, NULL, TRUE),
+       bits = c("0x0p+0", "-0x1.72c8964d2a7bep+11")),
+  list(f = "ksx_hook_discrete", args = list(20L, 0.20000000000000001, c(0, 0.20000000000000001, 0.5, 0.90000000000000002, 1), c(0, 0.20000000000000001, 0.5, 0.90000000000000002, 1), 0L, 3L),
+       bits = c("0x1.38bd1a3e44bdep-3", "-0x1.e116986666af7p+0")),
+  list(f = "ksx_hook_discrete", args = list(12L, 0.25, c(0, 0.29999999999999999, 0.69999999999999996), c(0.10000000000000001, 0.5, 1), 1L, 1L),
+       bits = c("0x1.b5aa341b6aa45p-1", "-0x1.4145ac693d2ecp-3"))
 )
 # END generated
 
@@ -87,6 +120,19 @@
                        got[i], cs$bits[i]))
       }
     }
+  }
+  NULL
+}
+
+# The same for the second shared object, through its test hooks (loaded).
+.ext_bit_mismatch <- function(cases = .ext_cases) {
+  for (cs in cases) {
+    got <- sprintf("%a", do.call(.Call, c(list(.ext[[cs$f]]), cs$args)))
+    if (!identical(got, cs$bits))
+      return(sprintf("%s(%s) gave %s instead of %s", cs$f,
+                     paste(vapply(cs$args, function(a) paste(format(a, digits = 6), collapse = " "), ""),
+                           collapse = ", "),
+                     paste(got, collapse = " "), paste(cs$bits, collapse = " ")))
   }
   NULL
 }

@@ -21,6 +21,12 @@
   for (r in routines) assign(r$name, r$address, envir = .ext)
   if (!.Call(.ext$ksx_init))
     stop_call("ksdist's exact module does not provide its three entry points")
+  bad <- .ext_bit_mismatch()
+  if (!is.null(bad)) {
+    library.dynam.unload("ksdist_ext", file.path(libname, pkgname))
+    library.dynam.unload("ksdist", file.path(libname, pkgname))
+    stop_call(.module_bit_message(bad))
+  }
   invisible()
 }
 

@@ -366,6 +366,17 @@ inline xp xp_exp(double l) {
     return xp_make(std::exp(r), static_cast<int64_t>(k));
 }
 
+// e^L for L a double-double (down to -6e18): to within an ulp or so of the
+// value, where the double L alone would lose |L| times the rounding.
+inline xp xp_exp_dd(dd L) {
+    if (std::isnan(L.hi)) return xp{L.hi, 0};
+    if (L.hi < -6e18) return xp_zero();
+    if (L.hi > 6e18) return xp{INFINITY, 0};
+    const double k = std::floor(rdiv(L.hi, 0.6931471805599453));
+    const dd r = dd_sub(L, dd_mul_d(DD_LN2, k));
+    return xp_make(rmul(std::exp(r.hi), radd(1.0, r.lo)), static_cast<int64_t>(k));
+}
+
 inline xp xp_mul(xp a, xp b) {
     if (a.m == 0.0 || b.m == 0.0) return xp_zero();
     return xp_make(rmul(a.m, b.m), a.e + b.e);

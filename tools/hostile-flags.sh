@@ -6,9 +6,9 @@
 #
 #   bash tools/hostile-flags.sh [name ...]      (default: every configuration)
 #
-# For a build that loads, "same bits" means: the module's bit tests and the
-# second shared object's accuracy tests (against exact references) pass, and
-# tools/bit-sample.R prints the same ~2900 bit patterns as the default gcc
+# For a build that loads, "same bits" means: the module's bit tests pass, and
+# tools/bit-sample.R prints the same bit patterns (of both shared objects:
+# about 24000 values) as the default gcc
 # build.  The flags go in the variables R really uses (CXX_STD = CXX17 makes
 # it compile with $(CXX17) $(CXX17FLAGS)), through a file named by
 # R_MAKEVARS_USER, as a user's ~/.R/Makevars would set them.  Needs clang++
@@ -56,12 +56,11 @@ mkdir -p "$work/ref-lib"
 if ! R CMD INSTALL --preclean --clean --library="$work/ref-lib" . >"$work/ref-install.log" 2>&1; then
   cat "$work/ref-install.log"; echo "hostile: the default build failed"; echo "0 passed, 1 failed"; exit 1
 fi
-Rscript tools/bit-sample.R "$work/ref-lib" >"$work/ref-sample.txt" 2>/dev/null
+Rscript tools/bit-sample.R "$work/ref-lib" 0.3 >"$work/ref-sample.txt" 2>/dev/null
 
+# The module's bit tests (against the straightforward R versions); the
+# second shared object's bits are compared through the sample.
 bit_tests="test-module-limit.R test-module-kolmogorov.R test-module-smirnov.R test-module-selfcheck.R"
-# The second shared object promises accuracy rather than bits: its tests
-# against the exact references must pass under every build that loads.
-bit_tests="$bit_tests test-kolmogorov-engine.R test-kolmogorov-density.R test-discrete-engine.R test-smirnov-engine.R test-limit-dpqr.R"
 passed=0
 failed=0
 for c in "${configs[@]}"; do
@@ -98,7 +97,7 @@ for c in "${configs[@]}"; do
     continue
   fi
   # It loaded: the bits must be the default build's.
-  Rscript tools/bit-sample.R "$lib" >"$work/$name-sample.txt" 2>/dev/null
+  Rscript tools/bit-sample.R "$lib" 0.3 >"$work/$name-sample.txt" 2>/dev/null
   differ=$(diff "$work/ref-sample.txt" "$work/$name-sample.txt" | grep -c '^>')
   tests_ok=1
   for t in $bit_tests; do
@@ -112,7 +111,7 @@ for c in "${configs[@]}"; do
     fi
   done
   if [ "$differ" -eq 0 ] && [ "$tests_ok" -eq 1 ] && [ -s "$work/$name-sample.txt" ]; then
-    echo "hostile: $name: same bits (loads; $(wc -l <"$work/$name-sample.txt") sampled values identical, bit and accuracy tests pass)"
+    echo "hostile: $name: same bits (loads; $(wc -l <"$work/$name-sample.txt") sampled values of both objects identical, bit tests pass)"
     passed=$((passed + 1))
   else
     echo "hostile: $name: FAILED (loads with different bits: $differ sampled lines differ, bit tests $( [ $tests_ok -eq 1 ] && echo pass || echo fail ); log $log)"

@@ -13,6 +13,8 @@
 #include "kolmogorov.h"
 #include "quantile.h"
 
+#include <cfloat>
+
 namespace ksx {
 namespace {
 
@@ -250,20 +252,63 @@ void end_eval(double x, void *ctx, bool *ok, double *steer) {
     *steer = NAN;
 }
 
+// The attained value of D that a quantile x found on the doubles stands
+// for.  At the ends e of the range's intervals D takes the values k/n - e
+// (upper deviations) and e - k/n (lower ones; computed in this order, as
+// ks_test computes the statistic
+// from data), and the tails count a value within DISCRETE_TOL of x as x
+// itself: so the smallest x that reaches p may lie up to that much below
+// such a value, which is then the quantile.  One value can come out as
+// doubles an ulp or two apart from different ends (1 - 0.7 and 0.5 - 0.2):
+// the largest of them is returned, so that a statistic computed from data
+// never exceeds the quantile of its own atom.  On a continuous stretch of
+// the null, D has no atom and x stays.
+double attained(double x, int n, Range r, int alt) {
+    const double N = static_cast<double>(n);
+    const double near = 16.0 * DBL_EPSILON * x;
+    double best = x, gap = 2.0 * DISCRETE_TOL;
+    bool found = false;
+    PollClock work;
+    for (int pass = 0; pass < 2; pass++) {
+        // First the closest value at or above x, then the largest double of it.
+        for (int i = 0; i < r.k; i++) {
+            const double ends[2] = {r.lo[i], r.hi[i]};
+            for (double e : ends) {
+                for (int side = alt == ALT_LESS ? 1 : 0; side < (alt == ALT_GREATER ? 1 : 2); side++) {
+                    const double k0 = std::nearbyint(side == 0 ? N * (x + e) : N * (e - x));
+                    for (double k = k0 - 1.0; k <= k0 + 1.0; k += 1.0) {
+                        if (k < 0.0 || k > N) continue;
+                        const double c = side == 0 ? k / N - e : e - k / N;
+                        if (pass == 0 && c >= x - near && c - x < gap) {
+                            best = c;
+                            gap = c - x;
+                            found = true;
+                        }
+                        if (pass == 1 && c > best && c - best <= near) best = c;
+                    }
+                }
+            }
+            poll(&work, 16.0);
+        }
+        if (!found) break;
+    }
+    return best;
+}
+
 double discrete_q(double p, int n, Range r, int alt, bool lower, bool logp) {
     const double zero = logp ? -INFINITY : 0.0, one = logp ? 0.0 : 1.0;
     const Law law = {n, alt, r};
     EndTest end = {law, 0};
     if (p == (lower ? one : zero)) end.test = 2;
     else if (p == (lower ? zero : one)) end.test = 1;
-    Target t = {law_p, &law, lower, logp, p, false};
+    Target t = {law_p, &law, lower, logp, p, false, true};
     EvalFn f = end.test ? end_eval : target_eval;
     void *ctx = end.test ? static_cast<void *>(&end) : static_cast<void *>(&t);
     bool ok;
     double steer;
     f(0.0, ctx, &ok, &steer);
     if (ok) return 0.0;
-    return solve_double(f, ctx, 0.0, 1.0, NAN, nullptr);
+    return attained(solve_double(f, ctx, 0.0, 1.0, NAN, nullptr), n, r, alt);
 }
 
 } // namespace
@@ -294,7 +339,11 @@ SEXP ksx_prev_double(SEXP x) {
     Num a = num_arg(x, "x");
     SEXP ans = PROTECT(Rf_allocVector(REALSXP, a.len));
     double *r = REAL(ans);
-    for (R_xlen_t i = 0; i < a.len; i++) r[i] = std::nextafter(a.x[i], -INFINITY);
+    PollClock work;
+    for (R_xlen_t i = 0; i < a.len; i++) {
+        r[i] = std::nextafter(a.x[i], -INFINITY);
+        if ((i & 0xffff) == 0xffff) poll(&work, 0x1p16);
+    }
     UNPROTECT(1);
     return ans;
 }

@@ -242,6 +242,20 @@ bool kolmogorov_tails(double d, int n, int alt, xp *lower, xp *upper) {
         *upper = one;
         return true;
     }
+    if (dd_cmp(s, dd_of(1.0)) <= 0) {
+        // 1/(2n) < d <= 1/n: P(D_n < d) = n! (2d - 1/n)^n = n!/n^n (2s - 1)^n.
+        // 2s - 1 is exact in double-double (s = n d unrounded), and so is
+        // the log, n log(2s - 1) - n + log(2 pi n)/2 + stirlerr(n) (log n! -
+        // n log n by Stirling's series), however close d is to 1/(2n).
+        const double N = static_cast<double>(n);
+        const dd x = dd_add_d(dd_ldexp(s, 1), -1.0);
+        dd L = dd_add_d(dd_mul_d(dd_log(x), N), -N);
+        L = dd_add_d(L, 0.5 * (LN_2PI + std::log(N)) + stirlerr(N));
+        *lower = n == 1 ? xp_make(dd_val(x)) : at_most_one(xp_exp_dd(L));
+        // n = 1: 2 (1 - d) exactly; else the lower tail is at most n!/n^n <= 1/2.
+        *upper = n == 1 ? xp_make(rmul(2.0, rsub(1.0, d))) : xp_one_minus(*lower);
+        return true;
+    }
     const xp p1 = at_most_one(sbt_upper(n, s));
     if (d >= 0.5) {
         const xp up = xp{p1.m, p1.e + 1};
@@ -359,7 +373,7 @@ double kolmogorov_q(double p, int n, int alt, bool lower, bool logp) {
     if (p == (lower ? zero : one)) return lo;
     if (p == (lower ? one : zero)) return 1.0;
     const Law law = {n, alt};
-    Target t = {law_p, &law, lower, logp, p, true};
+    Target t = {law_p, &law, lower, logp, p, true, false};
     const double g = limit_guess(p, alt, lower, logp) / stephens(n);
     return solve_double(target_eval, &t, lo, 1.0, g < 1.0 ? g : 0.5, nullptr);
 }

@@ -261,7 +261,7 @@ double limit_q(double p, double tol, int alt, bool lower, bool logp) {
     if (p == (lower ? zero : one)) return 0.0;
     if (p == (lower ? one : zero)) return INFINITY;
     const Law law = {tol, alt};
-    Target t = {law_p, &law, lower, logp, p, false};
+    Target t = {law_p, &law, lower, logp, p, false, false};
     // An upper end: the tail beyond it is below 2 e^(-2b^2) <= the target.
     double b = 1.0;
     bool ok;

@@ -1,5 +1,7 @@
 #include "quantile.h"
 
+#include <cfloat>
+
 namespace ksx {
 
 namespace {
@@ -118,7 +120,12 @@ double solve_double(EvalFn f, void *ctx, double a, double b, double guess, int *
 void target_eval(double x, void *ctx, bool *ok, double *steer) {
     const Target *t = static_cast<const Target *>(ctx);
     const double v = t->tail(x, t->law, t->lower, t->logp);
-    *ok = t->lower ? v >= t->p : v <= t->p;
+    double goal = t->p;
+    if (t->fuzz) {
+        const double f = 64.0 * DBL_EPSILON;
+        goal = t->logp ? goal + (t->lower ? std::log1p(-f) : std::log1p(f)) : goal * (t->lower ? 1.0 - f : 1.0 + f);
+    }
+    *ok = t->lower ? v >= goal : v <= goal;
     const double lv = t->logp ? v : std::log(v), lp = t->logp ? t->p : std::log(t->p);
     if (t->steer_near_one && t->lower && lp > -0.7) {
         const double uv = t->logp ? -std::expm1(v) : 1.0 - v;

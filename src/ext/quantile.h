@@ -48,13 +48,18 @@ int64_t solve_int(EvalFn f, void *ctx, int64_t a, int64_t b, double guess, int *
 // tail asked for against log p; with steer_near_one, a lower tail asked for
 // near 1 is steered by the logs of the upper tails instead (the log of a
 // lower tail near 1 is about minus the upper tail, and interpolating on
-// that scale is what converges there).
+// that scale is what converges there).  A discrete law's test is fuzzed
+// as R's discrete quantile functions fuzz theirs (qbinom()): P(X <= x) >=
+// p (1 - 64 eps), or P(X > x) <= p (1 + 64 eps), so that a p that is a
+// cumulative probability of the law, reached by rounding a few units
+// short, still gives its own attained value.
 struct Target {
     double (*tail)(double x, const void *law, bool lower, bool logp);
     const void *law;
     bool lower, logp;
     double p;
     bool steer_near_one;
+    bool fuzz;
 };
 void target_eval(double x, void *ctx, bool *ok, double *steer);
 

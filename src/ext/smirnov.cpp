@@ -141,7 +141,7 @@ double smirnov_q(double p, int m, int n, int alt, Ties t, bool lower, bool logp)
                                              nullptr)) /
                mn;
     }
-    Target g = {law_p, &law, lower, logp, p, true};
+    Target g = {law_p, &law, lower, logp, p, true, true};
     const double x = limit_guess(p, alt, lower, logp) / std::sqrt(mn / (static_cast<double>(m) + n));
     const int64_t K = solve_int(target_eval, &g, -1, static_cast<int64_t>(top), x * mn, nullptr);
     return static_cast<double>(K) / mn;

@@ -199,3 +199,38 @@ test_that("the one-sample factorial loop ends for n = INT_MAX", {
     expect_identical(v, 0)
   }
 })
+
+# Every exported function that can run long, the vectorised layer and the
+# R code that prepares arguments included, acts on a time limit: each call
+# below would take from seconds to hours.  How late (within 0.1 s, measured
+# by bench/limits.R) is a benchmark's business; here it must come back well
+# before it would have finished, with R's own error.
+test_that("a time limit stops every exported function that runs long", {
+  skip_on_cran()
+  set.seed(1)
+  q <- runif(3e6, 0.05, 0.3)
+  u <- runif(3e7, 0.1, 3)
+  pk <- runif(3e6)
+  x <- rnorm(3e5)
+  y <- rnorm(3e5 + 1)
+  calls <- list(
+    quote(pkolmogorov(q, 100)),
+    quote(pkolmogorov(0.004, 1e5, lower.tail = FALSE)),
+    quote(dkolmogorov(0.003, 1e6)),
+    quote(qkolmogorov(0.95, 3e5)),
+    quote(rkolmogorov(1e6, 1e4)),
+    quote(dsmirnov2((0:2e4) / 120000, 300, 400)),
+    quote(psmirnov2(0.002, 1e6, 1e6 + 1)),
+    quote(qsmirnov2(0.5, 1e5, 1e5 + 1)),
+    quote(rsmirnov2(1e6, 3000, 4000)),
+    quote(pkolmogorov_limit(u)),
+    quote(dkolmogorov_limit(u)),
+    quote(qkolmogorov_limit(pk)),
+    quote(rkolmogorov_limit(3e6)),
+    quote(ks_test(x, y, exact = TRUE)))
+  for (cl in calls) {
+    r <- under_limit(eval(cl), 0.5)
+    expect_match(r$msg, "reached elapsed time limit", label = deparse(cl))
+    expect_lt(r$took, 3, label = deparse(cl))
+  }
+})
