@@ -61,51 +61,98 @@ null_range <- function(nd, support, xs = NULL, Fx = NULL, Fl = NULL) {
   if (!is.numeric(support) || anyNA(support))
     stop_call("'support' must be a numeric vector of the points where the null distribution jumps",
               "ksdist_error_support")
-  s <- as.double(support[is.finite(support)])
-  if (is.unsorted(s, strictly = TRUE)) s <- sort(unique(s))
-  if (!length(s)) return(list(lo = 0, hi = 1))
-  Fs <- values_in_chunks(F, s)
-  check_null_monotone(nd, s, Fs)
-  Fsl <- left_limit(F, s, Fs)
-  if (given) check_support(nd, s, Fs, Fsl, xs, Fx, Fl)
-  slack <- value_slack(Fs)
-  if (any(Fs[-length(Fs)] - Fs[-1L] > slack[-1L]) || any(Fsl - Fs > slack))
-    stop_call(sprintf("'%s' must be non-decreasing on 'support'", nd$arg), "ksdist_error_null")
-  # Rounding dips of an ulp or two are levelled.
-  Fs <- cummax(Fs)
-  Fsl <- pmin(cummax(Fsl), Fs)
-  # [0, F(s1-)], [F(s_k), F(s_k+1 -)], ..., [F(s_K), 1]; a stretch where F
-  # is flat is the single point at its height.
-  lo <- c(0, Fs)
-  hi <- pmax(c(Fsl, 1), lo)
-  flat <- hi - lo <= value_slack(hi)
-  hi[flat] <- lo[flat]
-  # Merge touching pieces (F continuous across a support point); lo and hi
-  # are non-decreasing, so a merged piece runs from its first lo to its
-  # last hi.
-  first <- which(c(TRUE, lo[-1L] > hi[-length(hi)]))
-  last <- c(first[-1L] - 1L, length(lo))
-  list(lo = lo[first], hi = hi[last])
+  s <- support
+  if (is.unsorted(s, strictly = TRUE)) s <- sort(unique(as.double(s)))
+  # Sorted: only the ends can be infinite.
+  K <- length(s)
+  a <- 1L
+  while (a <= K && s[a] == -Inf) a <- a + 1L
+  while (K >= a && s[K] == Inf) K <- K - 1L
+  if (K < a) return(list(lo = 0, hi = 1))
+  # The active stretch: below it F is 0 at the support points, above it 1,
+  # and those points add only the atoms 0 and 1, which the range has
+  # anyway.  F is non-decreasing (checked where it is evaluated), so both
+  # ends are found by bisection, and a support of 10^7 points whose mass
+  # lies on its first few costs a few dozen evaluations of F.
+  first_at <- function(ok, lo, hi) { # the first k in lo..hi with ok(k), else hi + 1
+    if (!ok(hi)) return(hi + 1L)
+    while (lo < hi) {
+      mid <- lo + (hi - lo) %/% 2L
+      if (ok(mid)) hi <- mid else lo <- mid + 1L
+    }
+    lo
+  }
+  k1 <- min(K, first_at(function(k) F(s[k]) >= 1, a, K))
+  k0 <- max(a, first_at(function(k) F(s[k]) > 0, a, k1) - 1L)
+  # F at the support points and just before them, a million points at a
+  # time (R acts on an interrupt or time limit in between), checked as they
+  # come: the pieces [0, F(s1-)], [F(s1), F(s2-)], ..., [F(sK), 1].  The
+  # engine levels them (R's own functions dip by an ulp or two), makes atoms
+  # of pieces narrower than rounding and merges touching ones.
+  len <- k1 - k0 + 1L
+  lo <- numeric(len + 1L)
+  hi <- numeric(len + 1L)
+  hi[len + 1L] <- 1
+  last_t <- last_F <- NULL
+  for (c0 in seq(k0, k1, by = 2^20)) {
+    c1 <- min(k1, c0 + 2^20 - 1)
+    sa <- as.double(s[c0:c1])
+    Fs <- F(sa)
+    check_null_monotone(nd, c(last_t, sa), c(last_F, Fs), ends = c0 == k0)
+    Fsl <- support_left_limit(F, sa, Fs, if (c0 > k0) last_t, if (c0 > k0) last_F)
+    if (any(Fsl - Fs > value_slack(Fs)))
+      stop_call(sprintf("'%s' must be non-decreasing on 'support'", nd$arg), "ksdist_error_null")
+    if (given) check_support(nd, sa, Fs, Fsl)
+    at <- (c0 - k0) + seq_along(sa)
+    lo[at + 1L] <- Fs
+    hi[at] <- Fsl
+    last_t <- sa[length(sa)]
+    last_F <- Fs[length(Fs)]
+  }
+  if (given && !is.null(xs)) check_data_jumps(nd, s, xs, Fx, Fl)
+  list(lo = lo, hi = hi)
 }
 
-# A given support must be where F jumps: every point a jump, and every jump
-# of F at the data a point of it.  In the far tails (F within 1e-9 of 0 or
-# of 1) a jump may be too small to show in F's doubles, and an extra point
-# there changes nothing: such points are let through.
-check_support <- function(nd, s, Fs, Fsl, xs, Fx, Fl) {
-  flat <- s[Fs - Fsl <= value_slack(Fs) & Fsl > 1e-9 & Fs < 1 - 1e-9]
+# F(s-) at support points sa (sorted, F there Fs; the point before them at
+# t0 with F(t0) = F0, or none).  At most support points F is flat since the
+# previous one: then F(s - h), h one unit in the last place of s (beyond
+# R's rounding of whole numbers: 2^-21 for |s| < 2^31), equals F there and
+# is F(s-), one evaluation.  Where it does not, the general probe of
+# left_limit() decides.
+support_left_limit <- function(F, sa, Fs, t0, F0) {
+  h <- ifelse(sa == round(sa) & abs(sa) < 2^31, 2^-21, 0)
+  below <- ifelse(h > 0, sa - h, .Call(.ext$ksx_prev_double, sa))
+  Fb <- F(below)
+  Fprev <- c(if (is.null(F0)) NA else F0, Fs[-length(Fs)])
+  tprev <- c(if (is.null(t0)) -Inf else t0, sa[-length(sa)])
+  flat <- !is.na(Fprev) & tprev < below & abs(Fb - Fprev) <= value_slack(Fb)
+  Fl <- Fb
+  if (!all(flat)) Fl[!flat] <- left_limit(F, sa[!flat], Fs[!flat])
+  pmin(Fl, Fs)
+}
+
+# A given support must be where F jumps: every point of it a jump (checked
+# on sa, with F and F(x-) there), and every jump of F at the data a point of
+# it (s, the whole support, sorted).  In the far tails (F within 1e-9 of 0
+# or of 1) a jump may be too small to show in F's doubles, and an extra
+# point there changes nothing: such points are let through.
+check_support <- function(nd, sa, Fs, Fsl) {
+  flat <- sa[Fs - Fsl <= value_slack(Fs) & Fsl > 1e-9 & Fs < 1 - 1e-9]
   if (length(flat))
     stop_call(sprintf("'support' must hold the points where %s jumps, but it does not jump at %s",
                       nd$label, paste(format(utils::head(flat, 3L), digits = 6), collapse = ", ")),
               "ksdist_error_support")
-  if (!is.null(xs)) {
-    jumps <- unique(xs[Fx - Fl > value_slack(Fx)])
-    missed <- jumps[!jumps %in% s]
-    if (length(missed))
-      stop_call(sprintf("%s jumps at %s, which 'support' does not hold: give every point where it jumps",
-                        nd$label, paste(format(utils::head(missed, 3L), digits = 6), collapse = ", ")),
-                "ksdist_error_support")
-  }
+  invisible()
+}
+
+check_data_jumps <- function(nd, s, xs, Fx, Fl) {
+  jumps <- unique(xs[Fx - Fl > value_slack(Fx)])
+  at <- findInterval(jumps, s)
+  missed <- jumps[!(at > 0L & s[pmax(at, 1L)] == jumps)]
+  if (length(missed))
+    stop_call(sprintf("%s jumps at %s, which 'support' does not hold: give every point where it jumps",
+                      nd$label, paste(format(utils::head(missed, 3L), digits = 6), collapse = ", ")),
+              "ksdist_error_support")
   invisible()
 }
 

@@ -119,9 +119,10 @@ value_slack <- function(v) 64 * .Machine$double.eps * pmax(v, 2^-1000)
 
 # Checks that F is a distribution function along the sorted points t with
 # values Ft: non-decreasing up to rounding, and (where F accepts them) at
-# least its values at -Inf and at most those at Inf, which must be 0 and 1.
+# least its values at -Inf and at most those at Inf, which must be 0 and 1
+# (those probed when ends).
 # A density, a survival function or a quantile function fails here.
-check_null_monotone <- function(nd, t, Ft) {
+check_null_monotone <- function(nd, t, Ft, ends = TRUE) {
   n <- length(Ft)
   fail <- function(what)
     stop_call(sprintf("'%s' must be a distribution function (non-decreasing from 0 to 1), but %s; is it a density or a survival function?",
@@ -133,7 +134,7 @@ check_null_monotone <- function(nd, t, Ft) {
       fail(sprintf("its value falls from %.4g at %.6g to %.4g at %.6g", Ft[bad[1L]], t[bad[1L]],
                    Ft[bad[1L] + 1L], t[bad[1L] + 1L]))
   }
-  if (nd$stepfun) return(invisible())
+  if (nd$stepfun || !ends) return(invisible())
   ends <- tryCatch(suppressWarnings(do.call(nd$cdf, c(list(c(-Inf, Inf)), nd$args))),
                    error = function(e) NULL)
   if (is.numeric(ends) && length(ends) == 2L && !anyNA(ends)) {

@@ -161,9 +161,95 @@ bool discrete_valid(int n, const double *lo, const double *hi, int k, int alt) {
     return true;
 }
 
+namespace {
+
+// Atoms of the null that cannot move the law.  D <= d (or < d) holds when
+// every check at every point of the range holds; at an atom u they are
+// N(u) <= c (upper, c from X = n u + s) and N(u) >= c' (lower, from Y =
+// n u - s), N(u) the count of the n uniforms in [0, u].  N is
+// non-decreasing in u: of two atoms with the same upper bound, the check at
+// the larger implies the one at the smaller; of two with the same lower
+// bound, the check at the smaller implies the one at the larger; and an
+// upper bound of at least n, or a lower one of at most 0, holds always.
+// range_next takes the bound at an atom from floor(X) (floor(Y) + 1) when X
+// (Y) is farther than tolN from every whole number, and from that whole
+// number otherwise: an atom whose X lies at least delta = 2 tolN + 1e-9 from
+// every whole number has the bound floor(X) however D is asked, so atoms
+// whose X share the floor so robustly share the bound.  Such an atom is
+// dropped unless it is the largest of its upper class or the smallest of
+// its lower class (or near a whole number, where it is kept).  Continuous
+// stretches, and the first and last pieces, are kept as they are.  So the
+// event D <= d, and both tails, are unchanged, and of however many atoms
+// the null has, about 2 (n + 1) at most remain: a support of 10^7 points
+// costs the recursion no more than one of a few hundred.
+struct AtomClass {
+    const dd s;
+    const double N, delta;
+    const bool up, low;
+    // -1: no bound to keep (vacuous or not asked); -2: near a whole number.
+    // The double n u +- s is within about 4 ulps of X (< 1e-9 here): only
+    // near a whole number is X needed in double-double.
+    int64_t upper(double u) const {
+        if (!up) return -1;
+        const double x = radd(rmul(N, u), s.hi);
+        if (x >= N + 2.0 * delta) return -1;
+        return classify(x, [&] { return dd_add(two_prod(N, u), s); }, N + delta);
+    }
+    int64_t lower(double u) const {
+        if (!low) return -1;
+        const double y = rsub(rmul(N, u), s.hi);
+        if (y <= -2.0 * delta) return -1;
+        return classify(y, [&] { return dd_sub(two_prod(N, u), s); }, INFINITY);
+    }
+    template <typename Exact>
+    int64_t classify(double x, Exact exact, double vacuous_above) const {
+        if (std::fabs(x - std::nearbyint(x)) > 2.0 * delta) {
+            const double f = std::floor(x);
+            return f < 0.0 ? -1 : static_cast<int64_t>(f);
+        }
+        const dd X = exact();
+        if (X.hi >= vacuous_above || (vacuous_above == INFINITY && X.hi <= -delta)) return -1;
+        double dist;
+        dd_round(X, &dist);
+        if (dist < delta) return -2;
+        const double f = dd_floor(X);
+        return f < 0.0 ? -1 : static_cast<int64_t>(f);
+    }
+};
+
+// The pieces lo, hi (k of them) with the redundant atoms left out, into
+// clo, chi; returns how many remain.
+int compress_atoms(const double *lo, const double *hi, int k, const AtomClass &c, double *clo,
+                   double *chi) {
+    int out = 0;
+    int64_t prev_low = -3; // lower class of the previous atom (-3: none)
+    PollClock work;
+    for (int r = 0; r < k; r++) {
+        bool keep = r == 0 || r == k - 1 || lo[r] != hi[r];
+        if (!keep) {
+            const int64_t cu = c.upper(lo[r]), cl = c.lower(lo[r]);
+            const bool next_atom = lo[r + 1] == hi[r + 1];
+            const int64_t next_up = next_atom ? c.upper(lo[r + 1]) : -3;
+            keep = (cu == -2 || (cu >= 0 && cu != next_up)) || (cl == -2 || (cl >= 0 && cl != prev_low));
+            prev_low = cl;
+        } else {
+            prev_low = -3;
+        }
+        if (keep) {
+            clo[out] = lo[r];
+            chi[out] = hi[r];
+            out++;
+        }
+        if ((r & 0xffff) == 0xffff) poll(&work, 0x1p20);
+    }
+    return out;
+}
+
+} // namespace
+
 bool discrete_tails(int n, double d, const double *lo, const double *hi, int k, int alt,
                         bool strict, xp *stay, xp *leave) {
-    if (std::isnan(d) || !discrete_valid(n, lo, hi, k, alt)) {
+    if (std::isnan(d) || n < 1 || k < 1 || alt < 0 || alt > 2) {
         *stay = *leave = xp{R_NaN, 0};
         return false;
     }
@@ -184,6 +270,16 @@ bool discrete_tails(int n, double d, const double *lo, const double *hi, int k, 
     g.low = alt != ALT_GREATER;
     g.strict = strict;
     g.tolN = static_cast<double>(n) * DISCRETE_TOL;
+    if (k > 2 * n + 8) {
+        const AtomClass c = {g.s, static_cast<double>(n), 2.0 * g.tolN + 1e-9, g.up, g.low};
+        double *clo = scratch<double>(static_cast<size_t>(k), "the exact distribution of D_n for this null",
+                                      "give a smaller support");
+        double *chi = scratch<double>(static_cast<size_t>(k), "the exact distribution of D_n for this null",
+                                      "give a smaller support");
+        k = compress_atoms(lo, hi, k, c, clo, chi);
+        lo = clo;
+        hi = chi;
+    }
     g.lo = lo;
     g.hi = hi;
     g.k = k;
@@ -214,11 +310,40 @@ struct Range {
     int k;
 };
 
-Range range_arg(SEXP lo, SEXP hi) {
-    if (TYPEOF(lo) != REALSXP || TYPEOF(hi) != REALSXP || XLENGTH(lo) != XLENGTH(hi) ||
-        XLENGTH(lo) < 1 || XLENGTH(lo) > INT_MAX)
+// The pieces [lo[r], hi[r]] from R: F at the support points and just
+// before them, [0, F(s1-)], [F(s1), F(s2-)], ..., [F(sK), 1], checked by R to
+// rise up to rounding.  Here they are levelled (a running maximum over
+// lo[0] <= hi[0] <= lo[1] <= ...: R's own distribution functions dip by an
+// ulp or two), a piece narrower than F's rounding becomes the atom at its
+// left end, and touching pieces (F continuous across a support point) are
+// merged: sorted, disjoint, closed intervals.
+Range range_arg(SEXP slo, SEXP shi) {
+    if (TYPEOF(slo) != REALSXP || TYPEOF(shi) != REALSXP || XLENGTH(slo) != XLENGTH(shi) ||
+        XLENGTH(slo) < 1 || XLENGTH(slo) > INT_MAX)
         Rf_error("internal: bad range of the null");
-    return Range{REAL(lo), REAL(hi), static_cast<int>(XLENGTH(lo))};
+    const int k = static_cast<int>(XLENGTH(slo));
+    const double *lo = REAL(slo), *hi = REAL(shi);
+    double *nlo = scratch<double>(static_cast<size_t>(k), "the range of the null", "give a smaller support");
+    double *nhi = scratch<double>(static_cast<size_t>(k), "the range of the null", "give a smaller support");
+    int out = 0;
+    double top = 0.0;
+    PollClock work;
+    for (int r = 0; r < k; r++) {
+        const double a = std::fmin(1.0, std::fmax(top, lo[r]));
+        double b = std::fmin(1.0, std::fmax(a, hi[r]));
+        if (!(a >= 0.0 && b <= 1.0)) Rf_error("internal: bad range of the null");
+        if (b - a <= 64.0 * DBL_EPSILON * b) b = a;
+        top = b;
+        if (out > 0 && a <= nhi[out - 1]) {
+            nhi[out - 1] = b; // touching the previous piece
+        } else {
+            nlo[out] = a;
+            nhi[out] = b;
+            out++;
+        }
+        if ((r & 0xffff) == 0xffff) poll(&work, 0x1p20);
+    }
+    return Range{nlo, nhi, out};
 }
 
 struct Law {

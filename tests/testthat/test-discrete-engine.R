@@ -102,3 +102,24 @@ test_that("bad intervals are refused, memory is bounded", {
     expect_error(kr(1e5, 0.3, 0, 1, 1L, 0L), "ksdist.max_bytes")
   })
 })
+
+test_that("atoms that cannot move the law are left out, and the law stays exact", {
+  # A null with many atoms (far more than 2 n + 8, so the engine compresses
+  # them) against the same null with its atoms thinned to those the bounds
+  # can tell apart: and against the whole-number support found by ks_test.
+  set.seed(6)
+  u <- sort(unique(c(0, runif(400) * runif(400), 1)))
+  for (n in c(3L, 10L, 40L)) for (alt in 0:2) for (d in c(0.05, 0.2, 0.37, 0.6)) {
+    full <- hook_discrete(n, d, u, u, alt, 3L)
+    # Keep only the largest atom below each (k + 1)/n - d and the smallest
+    # above each (k - 1)/n + d: the atoms that set distinct bounds.
+    keep <- unique(c(0, 1, unlist(lapply(0:n, function(k) {
+      c(max(u[u < (k + 1) / n - d], 0), min(u[u > (k - 1) / n + d], 1))
+    }))))
+    keep <- sort(keep)
+    thin <- hook_discrete(n, d, keep, keep, alt, 3L)
+    expect_equal(full, thin, tolerance = 1e-14, label = sprintf("n = %d, alt = %d, d = %g", n, alt, d))
+  }
+  expect_identical(pkolmogorov_discrete(c(0.1, 0.3), 25, "ppois", lambda = 2, support = 0:1e6),
+                   pkolmogorov_discrete(c(0.1, 0.3), 25, "ppois", lambda = 2, support = 0:60))
+})

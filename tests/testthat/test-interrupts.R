@@ -227,6 +227,7 @@ test_that("a time limit stops every exported function that runs long", {
     quote(dkolmogorov_limit(u)),
     quote(qkolmogorov_limit(pk)),
     quote(rkolmogorov_limit(3e6)),
+    quote(pkolmogorov_discrete(0.3, 20, "pgeom", prob = 1e-6, support = 0:1e7)),
     quote(ks_test(x, y, exact = TRUE)))
   for (cl in calls) {
     r <- under_limit(eval(cl), 0.5)
