@@ -11,7 +11,7 @@ plot.ksdist_test <- function(x, main = x$method, sub = NULL, xlab = NULL,
   seg <- x$segment
   two <- !is.null(x$y)
   nm <- if (is.null(x$names)) c("x", "y") else x$names
-  if (is.null(xlab)) xlab <- if (!is.null(x$xlab)) x$xlab else if (two) "x" else nm[1L]
+  if (is.null(xlab)) xlab <- if (!is.null(x$xlab)) x$xlab else if (two) "value" else nm[1L]
   if (is.null(sub))
     sub <- sprintf("%s = %s, p-value = %s", names(x$statistic), format(unname(x$statistic), digits = 4),
                    format_pvalue(x$p.value, x$log.p.value, 4))

@@ -1,5 +1,6 @@
-# Makes the figures of the README, in man/figures/:
-#   two-sample.png  the plot() of a two-sample test
+# Makes the README's figure that is not the output of one of its chunks, in
+# man/figures/ (the plot() of a test is drawn by tools/make-readme.R from the
+# README's own chunk, so that it is exactly what plot() gives by default):
 #   exactness.png   where exact p-values matter: the exact law against the
 #                   limiting one over n, and a small upper tail computed
 #                   directly against 1 minus the lower tail
@@ -10,13 +11,6 @@ if (is.null(install_here())) stop("could not install the package")
 library(ksdist)
 out <- file.path("man", "figures")
 dir.create(out, showWarnings = FALSE, recursive = TRUE)
-
-png(file.path(out, "two-sample.png"), width = 1400, height = 1000, res = 200, type = "cairo")
-set.seed(2)
-before <- rnorm(40, 10, 2)
-after <- rnorm(35, 11.2, 2.4)
-plot(ks_test(before, after), main = "ks_test(before, after)", xlab = "value")
-dev.off()
 
 png(file.path(out, "exactness.png"), width = 2000, height = 900, res = 200, type = "cairo")
 op <- par(mfrow = c(1, 2), mar = c(4.2, 4.4, 2.6, 1))
@@ -41,4 +35,4 @@ legend("bottomleft", c("computed directly", "1 - lower tail"), lty = c(1, 3), lw
        col = c("steelblue", "firebrick"), bty = "n")
 par(op)
 dev.off()
-cat("wrote", file.path(out, c("two-sample.png", "exactness.png")), sep = "\n")
+cat("wrote", file.path(out, "exactness.png"), "\n")
