@@ -60,6 +60,8 @@ double module_ks2(double x, double tol) {
 
 namespace {
 double limit_bytes = 4.0 * 1024 * 1024 * 1024;
+double limit_seconds = 60.0;
+double progress_above = INFINITY; // seconds; +Inf: never
 
 // "512 bytes", "3.0 KiB", "12.5 MiB", "1.2 GiB".
 void format_bytes(double b, char *out, size_t size) {
@@ -70,17 +72,45 @@ void format_bytes(double b, char *out, size_t size) {
 }
 } // namespace
 
-void read_memory_limit() {
-    static SEXP sym = nullptr;
-    if (!sym) sym = Rf_install("ksdist.max_bytes");
-    SEXP v = Rf_GetOption1(sym);
-    if (Rf_isNull(v)) {
-        limit_bytes = 4.0 * 1024 * 1024 * 1024;
-        return;
-    }
-    // A bad value is only reported when a computation needs the limit.
+namespace {
+// A positive number given as an option, `fallback` when the option is not
+// set, NaN when it is set to something else (reported only when a
+// computation needs the limit).
+double positive_option(const char *name, double fallback) {
+    SEXP v = Rf_GetOption1(Rf_install(name));
+    if (Rf_isNull(v)) return fallback;
     const double b = ((Rf_isReal(v) || Rf_isInteger(v)) && XLENGTH(v) == 1) ? Rf_asReal(v) : R_NaN;
-    limit_bytes = b > 0.0 ? b : R_NaN;
+    return b > 0.0 ? b : R_NaN;
+}
+
+// "45 s", "3.2 minutes", "2.1 hours", "4.5 days".
+void format_seconds(double s, char *out, size_t size) {
+    if (s < 90.0) std::snprintf(out, size, "%.2g s", s);
+    else if (s < 5400.0) std::snprintf(out, size, "%.1f minutes", s / 60.0);
+    else if (s < 172800.0) std::snprintf(out, size, "%.1f hours", s / 3600.0);
+    else std::snprintf(out, size, "%.3g days", s / 86400.0);
+}
+} // namespace
+
+void read_options() {
+    limit_bytes = positive_option("ksdist.max_bytes", 4.0 * 1024 * 1024 * 1024);
+    limit_seconds = positive_option("ksdist.max_seconds", 60.0);
+    SEXP v = Rf_GetOption1(Rf_install("ksdist.progress"));
+    bool show;
+    if (Rf_isNull(v)) {
+        // interactive(), as R itself answers it (also under front ends).
+        SEXP call = PROTECT(Rf_lang1(Rf_install("interactive")));
+        show = Rf_asLogical(Rf_eval(call, R_BaseEnv)) == TRUE;
+        UNPROTECT(1);
+    } else if (Rf_isReal(v) || Rf_isInteger(v)) {
+        // A number is the expected time above which progress is shown.
+        const double s = XLENGTH(v) == 1 ? Rf_asReal(v) : R_NaN;
+        progress_above = s >= 0.0 ? s : INFINITY;
+        return;
+    } else {
+        show = Rf_asLogical(v) == TRUE;
+    }
+    progress_above = show ? 3.0 : INFINITY;
 }
 
 double memory_limit() {
@@ -97,6 +127,42 @@ void check_bytes(double bytes, const char *what, const char *instead) {
     Rf_error("%s needs %s of working memory, more than the limit of %s "
              "(option 'ksdist.max_bytes'); %s",
              what, need, have, instead);
+}
+
+void check_seconds(double seconds, const char *what, const char *instead) {
+    if (std::isnan(limit_seconds))
+        Rf_error("option 'ksdist.max_seconds' must be a single positive number of seconds");
+    if (!(seconds > limit_seconds)) return;
+    char need[32], have[32];
+    format_seconds(seconds, need, sizeof need);
+    format_seconds(limit_seconds, have, sizeof have);
+    Rf_error("%s would take about %s here (an estimate), more than the limit of %s "
+             "(option 'ksdist.max_seconds'); %s",
+             what, need, have, instead);
+}
+
+// Shown only for computations expected to run for more than 3 s (or as the
+// option says).
+void progress_start(Progress *p, double seconds, const char *what) {
+    p->on = seconds > progress_above;
+    p->what = what;
+    p->estimate = seconds;
+    p->start = p->last = std::chrono::steady_clock::now();
+    if (p->on) REprintf("\r%s: expected to take about %.0f s ", what, seconds);
+}
+
+void progress_print(Progress *p, double done) {
+    const double spent = std::chrono::duration<double>(p->last - p->start).count();
+    if (done < 0.0) done = 0.0;
+    if (done > 1.0) done = 1.0;
+    // The rest at the pace so far, once there is a pace to go by.
+    const double left = done > 0.02 ? spent * (1.0 - done) / done : p->estimate - spent;
+    REprintf("\r%s: %3.0f%% done, about %.0f s left    ", p->what, 100.0 * done, left > 0.0 ? left : 0.0);
+}
+
+void progress_end(Progress *p) {
+    if (p->on) REprintf("\r%*s\r", static_cast<int>(std::strlen(p->what)) + 40, "");
+    p->on = false;
 }
 
 } // namespace ksx

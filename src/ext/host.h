@@ -32,21 +32,53 @@ inline void poll(PollClock *p, double add) {
     if (p->due(add, 16777216.0)) R_CheckUserInterrupt();
 }
 
-// The largest working memory an exact computation may take, in bytes: the
-// option "ksdist.max_bytes" (default 4 GiB), read once at the start of every
-// .Call routine (init.cpp wraps each one so).
-void read_memory_limit();
+// The options a computation may need, read once at the start of every .Call
+// routine (init.cpp wraps each one so): "ksdist.max_bytes", the largest
+// working memory an exact computation may take (default 4 GiB);
+// "ksdist.max_seconds", the longest an exact computation may be expected to
+// run (default 60 s); "ksdist.progress", whether computations expected to
+// take more than 3 s show their progress (TRUE, FALSE, or that time in
+// seconds; default: when R is interactive).
+void read_options();
 double memory_limit();
 
 // Stops with a message when `bytes` exceeds the limit: `what` names the
 // computation, `instead` says what the user can do.
 void check_bytes(double bytes, const char *what, const char *instead);
 
+// Stops with a message when a computation is expected to take longer than
+// the time limit: `seconds` is the estimate for this machine, `what` names
+// the computation, `instead` says what the user can do.
+void check_seconds(double seconds, const char *what, const char *instead);
+
+// A progress line on the console for a computation expected to take more
+// than a few seconds, when the option allows it.  Plain data: an error or
+// interrupt may leave it behind without harm (the line stays as it was).
+struct Progress {
+    bool on;
+    const char *what; // a string constant
+    double estimate;
+    std::chrono::steady_clock::time_point start, last;
+};
+void progress_start(Progress *p, double seconds, const char *what);
+// `done` in [0, 1]; prints at most four times a second.
+inline void progress_show(Progress *p, double done);
+void progress_end(Progress *p);
+
 // count elements of T from R's transient allocator, within the limit.
 template <class T>
 T *scratch(size_t count, const char *what, const char *instead) {
     check_bytes(static_cast<double>(count) * sizeof(T), what, instead);
     return reinterpret_cast<T *>(R_alloc(count > 0 ? count : 1, sizeof(T)));
+}
+
+void progress_print(Progress *p, double done);
+inline void progress_show(Progress *p, double done) {
+    if (!p->on) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - p->last < std::chrono::milliseconds(250)) return;
+    p->last = now;
+    progress_print(p, done);
 }
 
 // Scalar calls into the exact module's entry points: P(D_n < d),

@@ -28,7 +28,7 @@ SEXP ksx_init() { return Rf_ScalarLogical(module_loaded()); }
 template <typename F, F f> struct Routine;
 template <typename... A, SEXP (*f)(A...)> struct Routine<SEXP (*)(A...), f> {
     static SEXP run(A... a) {
-        read_memory_limit();
+        read_options();
         return f(a...);
     }
     static constexpr int arity = sizeof...(A);
@@ -51,6 +51,7 @@ const R_CallMethodDef call_methods[] = {
     CALLDEF(ksx_r_smirnov2),
     CALLDEF(ksx_smirnov_pvalue),
     CALLDEF(ksx_smirnov_exact_size),
+    CALLDEF(ksx_smirnov_seconds),
     CALLDEF(ksx_smirnov_statistic),
     // limit
     CALLDEF(ksx_d_limit),

@@ -86,6 +86,10 @@ double smirnov_p(double K, int m, int n, int alt, Ties t, bool lower, bool logp)
         // attained values are then far apart); those are cheap to ask.
         const double x = std::sqrt(mn / (static_cast<double>(m) + n)) * (K / mn);
         if (mn <= 1e6 || limit_p(x, 1e-6, ALT_TWO, true, false) > 0.2) {
+            // The module's rows are a plain O(cells) loop except for equal
+            // sizes (a reflection sum).
+            if (m != n) check_seconds(smirnov_seconds(k, m, n, ALT_TWO, true), "the exact two-sample distribution",
+                                      SMIRNOV_INSTEAD);
             const double v = module_smirnov((K + 0.5) / mn, m, n);
             if (v >= 0.5) return v > 1.0 ? 1.0 : v;
         }
@@ -289,6 +293,17 @@ SEXP ksx_smirnov_pvalue(SEXP K, SEXP m, SEXP n, SEXP alt, SEXP blocks) {
     const int mi = Rf_asInteger(m), ni = Rf_asInteger(n), al = alt_arg(alt);
     const xp p = smirnov_tail(k, mi, ni, al, t.b, t.nb, true);
     return p_and_log(p, xp_value(p) > 0.5 ? smirnov_tail(k, mi, ni, al, t.b, t.nb, false) : xp_nan());
+}
+
+// The expected time of ks_test's exact p-value P(S >= K), in seconds: 0
+// for equal sizes without ties (a reflection sum), else the sweep's.
+SEXP ksx_smirnov_seconds(SEXP K, SEXP m, SEXP n, SEXP alt, SEXP blocks) {
+    const double k = Rf_asReal(K) - 1.0, md = Rf_asReal(m), nd = Rf_asReal(n);
+    if (!(k >= 0.0) || !(md >= 1.0) || !(nd >= 1.0) || !(k < md * nd) || md > 2147483647.0 || nd > 2147483647.0)
+        return Rf_ScalarReal(0.0);
+    if (Rf_isNull(blocks) && md == nd) return Rf_ScalarReal(0.0);
+    return Rf_ScalarReal(smirnov_seconds(static_cast<int64_t>(k), static_cast<int>(md), static_cast<int>(nd),
+                                         alt_arg(alt), false));
 }
 
 // Whether ks_test can ask for the exact law of samples of these sizes.

@@ -30,6 +30,19 @@ namespace ksx {
 // check_bytes() beyond the limit; the computation polls for interrupts.
 xp smirnov_tail(int64_t K, int m, int n, int alt, const int *blocks, int nb, bool upper);
 
+// The expected cost of one tail on this machine, from the number of cells
+// of the lattice the computation visits (the band of the statistic, within
+// the strip that the paths leave with negligible probability): by the sweep
+// of smirnov_tail, or (module) by the exact module's rows.  Calls whose
+// estimate exceeds the time limit (option "ksdist.max_seconds") are refused
+// with SMIRNOV_INSTEAD as the advice; calls expected to take more than a few
+// seconds show their progress when R is interactive.
+double smirnov_cells(int64_t K, int m, int n, int alt);
+double smirnov_seconds(int64_t K, int m, int n, int alt, bool module);
+#define SMIRNOV_INSTEAD                                                                  \
+    "use the limiting distribution (exact = FALSE), a Monte Carlo p-value "            \
+    "(ks_test(x, y, B = 10000)), or raise the limit"
+
 // Whether the exact law is computed for samples of sizes m and n: m n at
 // most SMIRNOV_MAX_MN (ksdist.h); smirnov_check_size stops with a message
 // otherwise.
@@ -43,6 +56,7 @@ SEXP ksx_d_smirnov2(SEXP x, SEXP m, SEXP n, SEXP logp, SEXP alt, SEXP blocks);
 SEXP ksx_r_smirnov2(SEXP nn, SEXP m, SEXP n, SEXP alt, SEXP blocks);
 SEXP ksx_smirnov_pvalue(SEXP K, SEXP m, SEXP n, SEXP alt, SEXP blocks);
 SEXP ksx_smirnov_exact_size(SEXP m, SEXP n);
+SEXP ksx_smirnov_seconds(SEXP K, SEXP m, SEXP n, SEXP alt, SEXP blocks);
 SEXP ksx_smirnov_statistic(SEXP x, SEXP y);
 
 } // namespace ksx

@@ -23,6 +23,12 @@ test_that("the two-sample law's functions name the argument they refuse", {
   expect_snapshot(error = TRUE, psmirnov2(0.5, 4, 6, pooled = 1:9))
   expect_snapshot(error = TRUE, psmirnov2(0.5, 4, 6, pooled = c(1:9, NA)))
   expect_snapshot(error = TRUE, psmirnov2(0.5, 2^26, 2^26))
+  # Refused from the estimate of its cost, before it starts.
+  withr::local_options(ksdist.max_seconds = 1)
+  expect_snapshot(error = TRUE, psmirnov2(0.0024, 1e6, 7e5, lower.tail = FALSE, alternative = "greater"))
+  expect_snapshot(error = TRUE, psmirnov2(0.0024, 1e6, 7e5))
+  withr::local_options(ksdist.max_seconds = "a minute")
+  expect_snapshot(error = TRUE, psmirnov2(0.02, 1000, 700, lower.tail = FALSE))
 })
 
 test_that("the functions for nulls with jumps say what they need", {

@@ -76,3 +76,14 @@ test_that("draws are reproducible and follow the exact law, also with ties", {
             5 * sqrt(0.25 / 3000))
   expect_length(rsmirnov2(c(1, 1, 1), 5, 5), 3)
 })
+
+test_that("long exact computations say how far they are, when asked to", {
+  # ksdist.progress = 0: progress for every computation whatever its
+  # expected time (by default only above 3 s and when R is interactive).
+  withr::local_options(ksdist.progress = 0)
+  out <- capture.output(p <- psmirnov2(0.02, 3000, 2000, lower.tail = FALSE), type = "message")
+  expect_match(paste(out, collapse = ""), "exact two-sample law")
+  withr::local_options(ksdist.progress = NULL)
+  expect_identical(psmirnov2(0.02, 3000, 2000, lower.tail = FALSE), p)
+  expect_silent(psmirnov2(0.02, 3000, 2000, lower.tail = FALSE))
+})
