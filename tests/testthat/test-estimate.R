@@ -126,6 +126,26 @@ test_that("with parameters estimated the p-value is smaller than the naive one",
   expect_gt(naive$p.value, 0.15)
 })
 
+test_that("a family of the user's own is fitted through its density and drawn through its quantile function", {
+  # A shifted exponential, defined here: pshexp, dshexp and qshexp, no
+  # random generator.
+  pshexp <- function(q, shift, rate = 1) pexp(q - shift, rate)
+  dshexp <- function(x, shift, rate = 1) dexp(x - shift, rate)
+  qshexp <- function(p, shift, rate = 1) shift + qexp(p, rate)
+  set.seed(6)
+  x <- 2 + rexp(40, 3)
+  r <- ks_test(x, "pshexp", shift = 2, estimate = "rate", B = 200)
+  expect_equal(r$estimate[["rate"]], 1 / mean(x - 2), tolerance = 1e-6)
+  expect_gt(r$p.value, 0.01)
+  expect_identical(r$statistic, ks_test(x, "pshexp", shift = 2, rate = r$estimate[["rate"]])$statistic)
+  qshexp <- NULL
+  expect_error(ks_test(x, "pshexp", shift = 2, estimate = "rate"), "random generator", class = "ksdist_error_estimate")
+  # The fitted null is what plot() draws.
+  grDevices::pdf(NULL)
+  on.exit(grDevices::dev.off())
+  expect_identical(plot(r), r)
+})
+
 test_that("estimates on the boundary of a discrete family give D = 0 and p = 1", {
   for (nm in c("ppois", "pgeom")) {
     r <- ks_test(rep(0, 12), nm, estimate = if (nm == "ppois") "lambda" else "prob", B = 50)
