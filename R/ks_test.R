@@ -204,7 +204,7 @@ ks_one <- function(x, nd, alternative, exact, tol, support, sig.level, B = NULL)
            pkolmogorov(D, n, lower.tail = FALSE, log.p = TRUE, alternative = alternative))
     crit <- qkolmogorov(sig.level, n, lower.tail = FALSE, alternative = alternative)
   } else if (!is.null(B)) {
-    Dstar <- run_replicates(B, max(1L, 2^20 %/% n),
+    Dstar <- run_replicates(B, max(1L, 2^17 %/% n),
                             function(k) mc_one(k, n, if (discrete) range, alternative))
     mc <- mc_pvalue(Dstar, D, sig.level)
     p <- mc$p
@@ -232,6 +232,8 @@ ks_one <- function(x, nd, alternative, exact, tol, support, sig.level, B = NULL)
 # [0, 1]: a U that falls in a gap between two pieces, (hi_j, lo_{j+1}),
 # belongs to the atom at the jump, where F(X) = lo_{j+1} and F(X-) = hi_j.
 mc_one <- function(k, n, range, alternative) {
+  if (!is.null(range) && all(range$lo == range$hi) && length(range$lo) < n)
+    return(mc_atoms(k, n, cummax(range$lo), alternative))
   U <- sorted_rows(stats::runif(k * n), k, n)
   if (is.null(range)) return(row_statistic(U, U, alternative))
   lo <- cummax(range$lo)
@@ -241,6 +243,25 @@ mc_one <- function(k, n, range, alternative) {
   Fx <- ifelse(gap, lo[j + 1L], U)
   Fl <- ifelse(gap, c(0, hi)[j + 1L], U)
   row_statistic(matrix(Fx, k), matrix(Fl, k), alternative)
+}
+
+# A purely discrete null, its range the atoms u_1 < ... < u_K (the values
+# F takes): a sample is the counts C_j of the atoms, multinomial with
+# probabilities u_j - u_(j-1), and with S_j = C_1 + ... + C_j the statistic
+# is the largest S_j/n - u_j (D^+) and u_(j-1) - S_(j-1)/n (D^-) over all
+# atoms, the values of F_n - F at and just before each point where F
+# jumps: K steps a replicate instead of n.
+mc_atoms <- function(k, n, u, alternative) {
+  K <- length(u)
+  C <- stats::rmultinom(k, n, diff(c(0, u)))
+  for (j in seq_len(K)[-1L]) C[j, ] <- C[j - 1L, ] + C[j, ]
+  S <- t(C)                                # k x K, S_j in column j
+  Fx <- matrix(u, k, K, byrow = TRUE)
+  Sl <- cbind(0, S[, -K, drop = FALSE])    # S_(j-1)
+  Fl <- matrix(c(0, u[-K]), k, K, byrow = TRUE)
+  dp <- pmax(0, row_max(S / n - Fx))
+  dm <- pmax(0, row_max(Fl - Sl / n))
+  switch(alternative, two.sided = pmax(dp, dm), greater = dp, less = dm)
 }
 
 # A fully specified null whose parameters are the sample's own estimates is
