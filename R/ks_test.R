@@ -206,10 +206,10 @@ ks_one <- function(x, nd, alternative, exact, tol, support, sig.level, B = NULL)
   } else if (!is.null(B)) {
     Dstar <- run_replicates(B, max(1L, 2^17 %/% n),
                             function(k) mc_one(k, n, if (discrete) range, alternative))
-    mc <- mc_pvalue(Dstar, D, sig.level)
-    p <- mc$p
-    se <- mc$se
-    crit <- mc$crit
+    mcp <- mc_pvalue(Dstar, D, sig.level)
+    p <- mcp$p
+    se <- mcp$se
+    crit <- mcp$crit
   } else {
     p <- limit_pvalue(sqrt(n) * D, tol, alternative)
     crit <- qkolmogorov_limit(sig.level, lower.tail = FALSE, alternative = alternative) / sqrt(n)
