@@ -1,6 +1,8 @@
 # The Kolmogorov-Smirnov test: one sample against a fully specified null
-# distribution (continuous, discrete or mixed), or two samples, with the
-# two-sided or a one-sided alternative.
+# distribution (continuous, discrete or mixed) or against a family with
+# parameters estimated from the sample (R/estimate.R), or two samples, with
+# the two-sided or a one-sided alternative.  Where the exact law is not
+# used, B asks for a Monte Carlo p-value instead of the limiting law.
 
 ks_test <- function(x, ...) UseMethod("ks_test")
 
@@ -10,10 +12,11 @@ exact_one_limit <- 1e4
 exact_two_limit <- 1e8
 
 # ks_test's own arguments, suggested for misspelt ones.
-ks_test_args <- c("alternative", "exact", "tol", "support", "sig.level")
+ks_test_args <- c("alternative", "exact", "tol", "support", "sig.level", "estimate", "B")
 
 ks_test.default <- function(x, y, ..., alternative = c("two.sided", "less", "greater"),
-                            exact = NULL, tol = 1e-6, support = NULL, sig.level = 0.05) {
+                            exact = NULL, tol = 1e-6, support = NULL, sig.level = 0.05,
+                            estimate = NULL, B = NULL) {
   xname <- deparse1(substitute(x))
   yname <- deparse1(substitute(y))
   alternative <- check_alternative(alternative)
@@ -23,6 +26,7 @@ ks_test.default <- function(x, y, ..., alternative = c("two.sided", "less", "gre
   if (!is.numeric(sig.level) || length(sig.level) != 1L || is.na(sig.level) ||
       sig.level <= 0 || sig.level >= 1)
     stop_call("'sig.level' must be a single number between 0 and 1", "ksdist_error_argument")
+  if (!is.null(B)) B <- check_B(B)
   x <- check_sample(x, "x")
   x_na <- sum(is.na(x))
   if (x_na) x <- x[!is.na(x)]
@@ -46,17 +50,33 @@ ks_test.default <- function(x, y, ..., alternative = c("two.sided", "less", "gre
     if (!is.null(support))
       stop_call("'support' belongs to a one-sample test against a distribution with jumps",
                 "ksdist_error_argument")
+    if (!is.null(estimate))
+      stop_call("'estimate' belongs to a one-sample test against a distribution with parameters; two samples are compared as they are",
+                "ksdist_error_argument")
     y <- check_sample(y, "y")
     y_na <- sum(is.na(y))
     if (y_na) y <- y[!is.na(y)]
     if (length(y) < 1L)
       stop_call("not enough (non-missing) 'y' observations", "ksdist_error_argument")
-    res <- ks_two(x, y, alternative, exact, tol, sig.level)
+    res <- ks_two(x, y, alternative, exact, tol, sig.level, B)
     res$data.name <- paste(na_note(xname, x_na), "and", na_note(yname, y_na))
     res$names <- c(xname, yname)
+  } else if (!is.null(estimate)) {
+    # The exact laws and the support of a null with jumps do not apply to
+    # a statistic against a fitted null: its p-value is a bootstrap's.
+    if (!is.null(exact))
+      stop_call("'exact' does not apply with estimated parameters: the p-value comes from a parametric bootstrap of B replicates",
+                "ksdist_error_argument")
+    if (!is.null(support))
+      stop_call("'support' does not apply with estimated parameters: the p-value comes from a parametric bootstrap of B replicates",
+                "ksdist_error_argument")
+    res <- ks_estimated(x, y, list(...), estimate, B, alternative, sig.level, parent.frame(), yname)
+    res$data.name <- na_note(xname, x_na)
+    res$names <- c(xname, if (is.character(y)) y else yname)
   } else {
     nd <- null_dist(y, list(...), parent.frame(), "y", ks_test_args)
-    res <- ks_one(x, nd, alternative, exact, tol, support, sig.level)
+    check_plugin(x, nd)
+    res <- ks_one(x, nd, alternative, exact, tol, support, sig.level, B)
     res$data.name <- na_note(xname, x_na)
     res$names <- c(xname, if (is.character(y)) y else yname)
   }
@@ -129,15 +149,16 @@ stat_name <- function(alternative)
 
 # One sample ----------------------------------------------------------------
 
-ks_one <- function(x, nd, alternative, exact, tol, support, sig.level) {
-  n <- length(x)
-  xs <- sort(x)
+# The statistic of the sorted sample xs against the null nd, compared on
+# both sides of every jump: the null at the data (Fx) and just before
+# (Fl), D^+ and D^-, and the segment that plot() draws.
+one_stat <- function(xs, nd, alternative) {
+  n <- length(xs)
   F <- nd$F
   Fx <- F(xs)
   check_null_monotone(nd, xs, Fx)
   # Left limits: they differ from the values only where the null jumps.
   Fl <- left_limit(F, xs, Fx)
-  jumps <- any(Fl < Fx)
   i <- seq_len(n)
   above <- i / n - Fx        # the empirical function at x_(i) ...
   below <- Fl - (i - 1) / n  # ... and just before it
@@ -149,11 +170,19 @@ ks_one <- function(x, nd, alternative, exact, tol, support, sig.level) {
   # The largest distance, as drawn by plot(): from F to F_n at x_(k), or
   # from F(x_(k)-) to F_n(x_(k)-).
   segment <- if (up) c(xs[k], Fx[k], k / n) else c(xs[k], Fl[k], (k - 1) / n)
+  list(D = D, Fx = Fx, Fl = Fl, jumps = any(Fl < Fx), ties = anyDuplicated(xs) > 0,
+       segment = segment)
+}
 
-  ties <- anyDuplicated(xs) > 0
+ks_one <- function(x, nd, alternative, exact, tol, support, sig.level, B = NULL) {
+  n <- length(x)
+  xs <- sort(x)
+  st <- one_stat(xs, nd, alternative)
+  D <- st$D
+  jumps <- st$jumps
   range <- NULL
   if (nd$stepfun || !is.null(support) || jumps) {
-    range <- null_range(nd, support, xs, Fx, Fl)
+    range <- null_range(nd, support, xs, st$Fx, st$Fl)
     if (is.null(range) && jumps)
       warn_call(paste("the null distribution has jumps but its support could not be determined:",
                       "pass 'support' (the points where it jumps) for the exact p-value;",
@@ -161,11 +190,12 @@ ks_one <- function(x, nd, alternative, exact, tol, support, sig.level) {
                 "ksdist_warning_support")
   }
   discrete <- !is.null(range) && !identical(range, list(lo = 0, hi = 1))
-  if (ties && !discrete)
+  if (st$ties && !discrete)
     warn_call(paste("ties are present, which have probability 0 under a continuous null:",
                     "the p-value is that of the statistic as computed from the tied data"),
               "ksdist_warning_ties")
   use_exact <- if (is.null(exact)) n <= exact_one_limit else exact
+  se <- NULL
   if (use_exact && discrete) {
     p <- .Call(.ext$ksx_discrete_pvalue, D, n, range$lo, range$hi, alternative)
     crit <- .Call(.ext$ksx_q_discrete, sig.level, n, range$lo, range$hi, FALSE, FALSE, alternative)
@@ -173,16 +203,93 @@ ks_one <- function(x, nd, alternative, exact, tol, support, sig.level) {
     p <- c(pkolmogorov(D, n, lower.tail = FALSE, alternative = alternative),
            pkolmogorov(D, n, lower.tail = FALSE, log.p = TRUE, alternative = alternative))
     crit <- qkolmogorov(sig.level, n, lower.tail = FALSE, alternative = alternative)
+  } else if (!is.null(B)) {
+    Dstar <- run_replicates(B, max(1L, 2^17 %/% n),
+                            function(k) mc_one(k, n, if (discrete) range, alternative))
+    mcp <- mc_pvalue(Dstar, D, sig.level)
+    p <- mcp$p
+    se <- mcp$se
+    crit <- mcp$crit
   } else {
     p <- limit_pvalue(sqrt(n) * D, tol, alternative)
     crit <- qkolmogorov_limit(sig.level, lower.tail = FALSE, alternative = alternative) / sqrt(n)
   }
-  method <- paste(if (use_exact) "Exact" else "Asymptotic", "one-sample Kolmogorov-Smirnov test")
-  if (discrete) method <- paste0(method, if (use_exact) ", null distribution with jumps"
+  mc <- !use_exact && !is.null(B)
+  method <- paste(if (use_exact) "Exact" else if (mc) "Monte Carlo" else "Asymptotic",
+                  "one-sample Kolmogorov-Smirnov test")
+  if (discrete) method <- paste0(method, if (use_exact || mc) ", null distribution with jumps"
                                          else ", null distribution with jumps (conservative)")
+  if (mc) method <- sprintf("%s (%s replicates)", method, format(B, scientific = FALSE))
   list(statistic = stats::setNames(D, stat_name(alternative)), p.value = p[1L],
-       log.p.value = p[2L], critical.value = crit, method = method, exact = use_exact,
-       x = xs, cdf = F, segment = segment, discrete = discrete)
+       log.p.value = p[2L], p.value.se = se, critical.value = crit, B = if (mc) B,
+       method = method, exact = use_exact, x = xs, cdf = nd$F, segment = st$segment,
+       discrete = discrete)
+}
+
+# k replicates of the statistic of n draws from a fully specified null:
+# under it X = F^-1(U) with U uniform, so F(X) is U itself where F is
+# continuous.  A null with jumps has the range (lo, hi), closed pieces of
+# [0, 1]: a U that falls in a gap between two pieces, (hi_j, lo_{j+1}),
+# belongs to the atom at the jump, where F(X) = lo_{j+1} and F(X-) = hi_j.
+mc_one <- function(k, n, range, alternative) {
+  if (!is.null(range) && all(range$lo == range$hi) && length(range$lo) < n)
+    return(mc_atoms(k, n, cummax(range$lo), alternative))
+  U <- sorted_rows(stats::runif(k * n), k, n)
+  if (is.null(range)) return(row_statistic(U, U, alternative))
+  lo <- cummax(range$lo)
+  hi <- cummax(range$hi)
+  j <- findInterval(U, hi, left.open = TRUE)
+  gap <- U < lo[j + 1L]
+  Fx <- ifelse(gap, lo[j + 1L], U)
+  Fl <- ifelse(gap, c(0, hi)[j + 1L], U)
+  row_statistic(matrix(Fx, k), matrix(Fl, k), alternative)
+}
+
+# A purely discrete null, its range the atoms u_1 < ... < u_K (the values
+# F takes): a sample is the counts C_j of the atoms, multinomial with
+# probabilities u_j - u_(j-1), and with S_j = C_1 + ... + C_j the statistic
+# is the largest S_j/n - u_j (D^+) and u_(j-1) - S_(j-1)/n (D^-) over all
+# atoms, the values of F_n - F at and just before each point where F
+# jumps: K steps a replicate instead of n.
+mc_atoms <- function(k, n, u, alternative) {
+  K <- length(u)
+  C <- stats::rmultinom(k, n, diff(c(0, u)))
+  for (j in seq_len(K)[-1L]) C[j, ] <- C[j - 1L, ] + C[j, ]
+  S <- t(C)                                # k x K, S_j in column j
+  Fx <- matrix(u, k, K, byrow = TRUE)
+  Sl <- cbind(0, S[, -K, drop = FALSE])    # S_(j-1)
+  Fl <- matrix(c(0, u[-K]), k, K, byrow = TRUE)
+  dp <- pmax(0, row_max(S / n - Fx))
+  dm <- pmax(0, row_max(Fl - Sl / n))
+  switch(alternative, two.sided = pmax(dp, dm), greater = dp, less = dm)
+}
+
+# A fully specified null whose parameters are the sample's own estimates is
+# the classic slip (the p-value is then far too large): the common
+# continuous families are checked for parameters equal to the estimates
+# from x, which no value fixed in advance matches by chance.
+check_plugin <- function(x, nd) {
+  fam <- closed_family(nd$cdf)
+  if (is.null(fam) || !fam$name %in% c("pnorm", "plnorm", "pexp") || length(x) < 3L ||
+      any(!is.finite(x)))
+    return(invisible())
+  given <- name_params(nd$cdf, nd$args)
+  same <- function(a, b) is.numeric(a) && length(a) == 1L && isTRUE(abs(a - b) <= 1e-9 * abs(b))
+  sds <- function(v) c(stats::sd(v), sqrt(mean((v - mean(v))^2)))
+  hit <- switch(fam$name,
+    pnorm = c(mean = same(given$mean, mean(x)), sd = any(vapply(sds(x), function(s) same(given$sd, s), TRUE))),
+    plnorm = if (all(x > 0)) c(meanlog = same(given$meanlog, mean(log(x))),
+                               sdlog = any(vapply(sds(log(x)), function(s) same(given$sdlog, s), TRUE))),
+    pexp = c(rate = same(given$rate, 1 / mean(x))))
+  hit <- names(hit)[hit]
+  if (length(hit))
+    warn_call(sprintf("%s %s the estimate%s from 'x' itself: if %s estimated from the same data, the p-value is far too large; use estimate = %s for a test that allows for it",
+                      paste(sQuote(hit, FALSE), collapse = " and "), if (length(hit) > 1L) "are" else "is",
+                      if (length(hit) > 1L) "s" else "", if (length(hit) > 1L) "they were" else "it was",
+                      if (length(hit) > 1L) sprintf("c(%s)", paste(dQuote(hit, FALSE), collapse = ", "))
+                      else dQuote(hit, FALSE)),
+             "ksdist_warning_estimated")
+  invisible()
 }
 
 # The limiting law's p-value and its logarithm.
@@ -192,7 +299,7 @@ limit_pvalue <- function(x, tol, alternative)
 
 # Two samples ---------------------------------------------------------------
 
-ks_two <- function(x, y, alternative, exact, tol, sig.level) {
+ks_two <- function(x, y, alternative, exact, tol, sig.level, B = NULL) {
   m <- length(x)
   n <- length(y)
   # Both empirical functions after each block of equal pooled values, as
@@ -207,12 +314,28 @@ ks_two <- function(x, y, alternative, exact, tol, sig.level) {
   exact_ok <- .Call(.ext$ksx_smirnov_exact_size, m, n)
   ties <- !is.null(s$blocks)
   use_exact <- (if (is.null(exact)) mn <= exact_two_limit else exact) && exact_ok
+  mc <- !use_exact && !is.null(B)
   if (isTRUE(exact) && !exact_ok)
-    warn_call("the samples are too large for the exact distribution: the limiting one is used",
+    warn_call(sprintf("the samples are too large for the exact distribution: %s is used",
+                      if (mc) "a Monte Carlo p-value" else "the limiting one"),
               "ksdist_warning_size")
+  se <- NULL
   if (use_exact) {
     p <- .Call(.ext$ksx_smirnov_pvalue, K, m, n, alternative, s$blocks)
     crit <- .Call(.ext$ksx_q_smirnov2, sig.level, m, n, FALSE, FALSE, alternative, s$blocks)
+  } else if (mc) {
+    # Permutations of the pooled sample: its values (ties included) are
+    # kept and only which of them belong to x is drawn, so the p-value is
+    # conditional on the pooled sample, as the exact one is on the ties.
+    z <- sort(c(x, y))
+    N <- m + n
+    ends <- c(which(z[-1L] != z[-N]), N)
+    Kstar <- run_replicates(B, max(1L, 2^20 %/% N),
+                            function(k) mc_two(k, m, n, ends, alternative))
+    mcp <- mc_pvalue(Kstar, K, sig.level, tol = 0)
+    p <- mcp$p
+    se <- mcp$se
+    crit <- mcp$crit / mn
   } else {
     if (ties)
       warn_call(paste("ties are present: the p-value from the limiting distribution is approximate;",
@@ -222,11 +345,32 @@ ks_two <- function(x, y, alternative, exact, tol, sig.level) {
     crit <- qkolmogorov_limit(sig.level, lower.tail = FALSE, alternative = alternative) / scale
   }
   at <- s$at[k, ]
-  method <- paste(if (use_exact) "Exact" else "Asymptotic", "two-sample Kolmogorov-Smirnov test")
-  if (use_exact && ties) method <- paste0(method, ", conditional on the ties")
+  method <- paste(if (use_exact) "Exact" else if (mc) "Monte Carlo" else "Asymptotic",
+                  "two-sample Kolmogorov-Smirnov test")
+  if ((use_exact || mc) && ties) method <- paste0(method, ", conditional on the ties")
+  if (mc) method <- sprintf("%s (%s permutations of the pooled sample)", method,
+                            format(B, scientific = FALSE))
   list(statistic = stats::setNames(D, stat_name(alternative)), p.value = p[1L],
-       log.p.value = p[2L], critical.value = crit, method = method, exact = use_exact,
-       x = s$x, y = s$y, segment = c(at[1], at[2] / m, at[3] / n))
+       log.p.value = p[2L], p.value.se = se, critical.value = crit, B = if (mc) B,
+       method = method, exact = use_exact, x = s$x, y = s$y,
+       segment = c(at[1], at[2] / m, at[3] / n))
+}
+
+# k permutation replicates of the two-sample statistic in counts, K = m n D:
+# m of the N pooled positions drawn for x, the counts of x (cx) and y (cy)
+# at the end of each block of equal values (ends), and the largest of
+# n cx - m cy (D^+), of m cy - n cx (D^-) or of either.
+mc_two <- function(k, m, n, ends, alternative) {
+  N <- m + n
+  m <- as.double(m)
+  n <- as.double(n)
+  vapply(seq_len(k), function(r) {
+    lab <- logical(N)
+    lab[sample.int(N, m)] <- TRUE
+    cx <- cumsum(lab)[ends]
+    d <- n * cx - m * (ends - cx)
+    switch(alternative, two.sided = max(abs(d)), greater = max(0, d), less = max(0, -d))
+  }, 0)
 }
 
 # Printing --------------------------------------------------------------------
@@ -240,9 +384,15 @@ print.ksdist_test <- function(x, digits = getOption("digits"), ...) {
   cat(strwrap(x$method, prefix = "\t"), sep = "\n")
   cat("\n")
   cat("data:  ", x$data.name, "\n", sep = "")
+  se <- if (!is.null(x$p.value.se))
+    sprintf(" (Monte Carlo standard error %s)", format(x$p.value.se, digits = max(1L, digits - 5L)))
   cat(paste(names(x$statistic), "=", format(x$statistic, digits = max(1L, digits - 2L))),
-      ", p-value = ", format_pvalue(x$p.value, x$log.p.value, max(1L, digits - 3L)), "\n", sep = "")
+      ", p-value = ", format_pvalue(x$p.value, x$log.p.value, max(1L, digits - 3L)), se, "\n", sep = "")
   cat("alternative hypothesis: ", x$alternative, "\n", sep = "")
+  if (!is.null(x$estimate)) {
+    cat("maximum-likelihood estimates:\n")
+    print(x$estimate, digits = digits, ...)
+  }
   cat("\n")
   invisible(x)
 }

@@ -77,6 +77,36 @@ test_that("ks_test refuses bad input with a message that says what was expected"
   expect_snapshot(error = TRUE, ks_test(mpg ~ cyl + am, data = mtcars))
 })
 
+test_that("estimated parameters and Monte Carlo p-values say what they need", {
+  x <- c(0.3, 1.2, -0.4, 2.2, 0.9)
+  expect_snapshot(error = TRUE, ks_test(x, "pnorm", estimate = "men"))
+  expect_snapshot(error = TRUE, ks_test(x, "pnorm", estimate = 1))
+  expect_snapshot(error = TRUE, ks_test(x, "pnorm", estimate = c("mean", "mean")))
+  expect_snapshot(error = TRUE, ks_test(x, "pnorm", 0, estimate = "mean"))
+  expect_snapshot(error = TRUE, ks_test(x, "pgamma", estimate = c("rate", "scale")))
+  expect_snapshot(error = TRUE, ks_test(x, "pnorm", estimate = "mean", B = 2.5))
+  expect_snapshot(error = TRUE, ks_test(x, "pnorm", estimate = "mean", exact = TRUE))
+  expect_snapshot(error = TRUE, ks_test(x, "pnorm", estimate = "mean", support = 1))
+  expect_snapshot(error = TRUE, ks_test(x, rnorm(4), estimate = "mean"))
+  expect_snapshot(error = TRUE, ks_test(x, ecdf(1:3), estimate = "mean"))
+  expect_snapshot(error = TRUE, ks_test(rep(2, 6), "pnorm", estimate = c("mean", "sd")))
+  expect_snapshot(error = TRUE, ks_test(x, "pexp", estimate = "rate"))
+  expect_snapshot(error = TRUE, ks_test(x, "ppois", estimate = "lambda"))
+  expect_snapshot(error = TRUE, ks_test(c(1, 2, 2), "pbinom", estimate = "prob"))
+  expect_snapshot(error = TRUE, ks_test(x, function(q, m) pnorm(q, m), estimate = "m"))
+  expect_snapshot(r <- ks_test(x, "pnorm", mean = mean(x), sd = sd(x)))
+})
+
+test_that("pairwise_ks_test refuses bad input with a message that says what was expected", {
+  x <- c(0.3, 1.2, -0.4, 2.2, 0.9, 1.1)
+  expect_snapshot(error = TRUE, pairwise_ks_test(x))
+  expect_snapshot(error = TRUE, pairwise_ks_test(x, 1:3))
+  expect_snapshot(error = TRUE, pairwise_ks_test(x, rep(1, 6)))
+  expect_snapshot(error = TRUE, pairwise_ks_test(x, rep(1:2, 3), p.adjust.method = "holmes"))
+  expect_snapshot(error = TRUE, pairwise_ks_test(x, rep(1:2, 3), exat = TRUE))
+  expect_snapshot(error = TRUE, pairwise_ks_test(mpg ~ cyl + am, data = mtcars))
+})
+
 test_that("ks_test's warnings about ties", {
   expect_snapshot(r <- ks_test(c(1, 2, 2, 3, 4, 5), "pnorm", mean = 3))
   expect_snapshot(r <- ks_test(c(1, 2, 3), c(3, 4, 5), exact = FALSE))
@@ -121,7 +151,18 @@ test_that("slips are refused or warned about, naming the user's call", {
     list(quote(pkolmogorov(0.3, c(10, 0, 20))), "warning", "NaNs produced"),
     list(quote(rkolmogorov(1e300, 10)), "ksdist_error", "invalid arguments"),
     list(quote(rsmirnov2(1e300, 3, 4)), "ksdist_error", "invalid arguments"),
-    list(quote(pkolmogorov_limit(1, tol = factor("a"))), "error", "'tol' must be"))
+    list(quote(pkolmogorov_limit(1, tol = factor("a"))), "error", "'tol' must be"),
+    list(quote(ks_test(x, "pnorm", estimate = "men")), "ksdist_error_estimate", "its parameters are 'mean', 'sd'"),
+    list(quote(ks_test(x, "pnorm", mean = 0, estimate = "mean")), "ksdist_error_estimate", "both given and estimated"),
+    list(quote(ks_test(x, "pnorm", estimate = TRUE)), "ksdist_error_argument", "'estimate' must name"),
+    list(quote(ks_test(x, "pnorm", estimate = "sd", B = 0)), "ksdist_error_argument", "'B' must be a whole number"),
+    list(quote(ks_test(x, "pnorm", estimat = "sd")), "ksdist_error_argument", "did you mean 'estimate'"),
+    list(quote(ks_test(x, rnorm(5), estimate = "mean")), "ksdist_error_argument", "one-sample test"),
+    list(quote(ks_test(round(x), "pnorm", estimate = "sd")), "ksdist_warning_ties", "ties are present"),
+    list(quote(ks_test(x, "pnorm", mean(x), sd(x))), "ksdist_warning_estimated", "estimate = c(\"mean\", \"sd\")"),
+    list(quote(ks_test(x, "pexp", estimate = "rate")), "ksdist_error_estimate", "the exponential distribution has no parameters"),
+    list(quote(pairwise_ks_test(x, rep(1:3, 10), estimate = "mean")), "ksdist_error_argument", "one-sample test"),
+    list(quote(pairwise_ks_test(x, rep(1:3, 10), alternatve = "less")), "ksdist_error_argument", "did you mean 'alternative'"))
   for (t in traps) {
     cond <- tryCatch(eval(t[[1]]), condition = identity)
     what <- deparse(t[[1]])
