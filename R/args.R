@@ -74,3 +74,33 @@ draws <- function(nn) {
     stop_call("invalid arguments")
   floor(nn)
 }
+
+# Whether a computation expected to take `seconds` shows its progress: the
+# option ksdist.progress is TRUE (above 3 s), FALSE (never), or the time in
+# seconds above which it does; unset, above 3 s in an interactive session.
+# The compiled code reads the option the same way.
+progress_wanted <- function(seconds) {
+  o <- getOption("ksdist.progress")
+  if (is.null(o)) return(interactive() && seconds > 3)
+  if (is.numeric(o)) return(length(o) == 1L && !is.na(o) && o >= 0 && seconds > o)
+  isTRUE(as.logical(o)) && seconds > 3
+}
+
+# The time limit of exact computations, option ksdist.max_seconds (default
+# 60 s), read as the compiled code reads it.
+max_seconds <- function() {
+  o <- getOption("ksdist.max_seconds")
+  if (is.null(o)) return(60)
+  if (!is.numeric(o) || length(o) != 1L || is.na(o) || o <= 0)
+    stop_call("option 'ksdist.max_seconds' must be a single positive number of seconds",
+              "ksdist_error_option")
+  o
+}
+
+# "45 s", "3.2 minutes", "2.1 hours", "4.5 days", as the compiled code says it.
+format_seconds <- function(s) {
+  if (s < 90) sprintf("%.2g s", s)
+  else if (s < 5400) sprintf("%.1f minutes", s / 60)
+  else if (s < 172800) sprintf("%.1f hours", s / 3600)
+  else sprintf("%.3g days", s / 86400)
+}

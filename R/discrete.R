@@ -94,8 +94,8 @@ null_range <- function(nd, support, xs = NULL, Fx = NULL, Fl = NULL) {
   hi <- numeric(len + 1L)
   hi[len + 1L] <- 1
   last_t <- last_F <- NULL
-  for (c0 in seq(k0, k1, by = 2^20)) {
-    c1 <- min(k1, c0 + 2^20 - 1)
+  for (c0 in seq(k0, k1, by = 2^18)) {
+    c1 <- min(k1, c0 + 2^18 - 1)
     sa <- as.double(s[c0:c1])
     Fs <- F(sa)
     check_null_monotone(nd, c(last_t, sa), c(last_F, Fs), ends = c0 == k0)
@@ -108,6 +108,7 @@ null_range <- function(nd, support, xs = NULL, Fx = NULL, Fl = NULL) {
     hi[at] <- Fsl
     last_t <- sa[length(sa)]
     last_F <- Fs[length(Fs)]
+    .Call(.ext$ksx_poll)
   }
   if (given && !is.null(xs)) check_data_jumps(nd, s, xs, Fx, Fl)
   list(lo = lo, hi = hi)
@@ -160,11 +161,12 @@ check_data_jumps <- function(nd, s, xs, Fx, Fl) {
 # or time limit in between.
 values_in_chunks <- function(F, t) {
   n <- length(t)
-  if (n <= 2^20) return(F(t))
+  if (n <= 2^18) return(F(t))
   out <- numeric(n)
-  for (a in seq(1, n, by = 2^20)) {
-    b <- min(n, a + 2^20 - 1)
+  for (a in seq(1, n, by = 2^18)) {
+    b <- min(n, a + 2^18 - 1)
     out[a:b] <- F(t[a:b])
+    .Call(.ext$ksx_poll)
   }
   out
 }

@@ -223,24 +223,22 @@ sorted_rows <- function(draws, b, n) {
 # Counting the replicates -----------------------------------------------------
 
 # Runs chunk(k) (which returns k replicate statistics) until B are done,
-# `per` at a time: R acts on an interrupt between chunks, and an
-# interactive session sees a progress bar once the run looks like it will
-# take more than a couple of seconds (the option ksdist.progress, TRUE or
-# FALSE, overrides whether the session counts as interactive).  The chunks
+# `per` at a time: R acts on an interrupt between chunks, and a progress
+# bar appears once the run looks like it will take long (progress_wanted).  The chunks
 # depend only on B and per, never on the clock, so set.seed() reproduces
 # the result.
 run_replicates <- function(B, per, chunk, clock = function() proc.time()[["elapsed"]]) {
   out <- numeric(B)
   done <- 0
   bar <- NULL
-  show <- isTRUE(getOption("ksdist.progress", interactive()))
   t0 <- clock()
   on.exit(if (!is.null(bar)) close(bar))
   while (done < B) {
     k <- min(per, B - done)
     out[done + seq_len(k)] <- chunk(k)
     done <- done + k
-    if (show && is.null(bar) && done < B && (clock() - t0) * B / done > 2)
+    .Call(.ext$ksx_poll)
+    if (is.null(bar) && done < B && progress_wanted((clock() - t0) * B / done))
       bar <- utils::txtProgressBar(max = B, style = 3)
     if (!is.null(bar)) utils::setTxtProgressBar(bar, done)
   }

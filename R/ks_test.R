@@ -6,10 +6,11 @@
 
 ks_test <- function(x, ...) UseMethod("ks_test")
 
-# Defaults for exact = NULL: the exact distribution is used up to these
-# sizes (one sample: n; two samples: m n), where it costs well under a second.
+# Defaults for exact = NULL: the exact distribution is used for one sample
+# up to this size, where it costs well under a second; for two samples where
+# its estimated cost is at most exact_two_seconds.
 exact_one_limit <- 1e4
-exact_two_limit <- 1e8
+exact_two_seconds <- 1
 
 # ks_test's own arguments, suggested for misspelt ones.
 ks_test_args <- c("alternative", "exact", "tol", "support", "sig.level", "estimate", "B")
@@ -211,8 +212,9 @@ ks_one <- function(x, nd, alternative, exact, tol, support, sig.level, B = NULL)
     se <- mcp$se
     crit <- mcp$crit
   } else {
-    p <- limit_pvalue(sqrt(n) * D, tol, alternative)
-    crit <- qkolmogorov_limit(sig.level, lower.tail = FALSE, alternative = alternative) / sqrt(n)
+    lim <- corrected_limit(n)
+    p <- limit_pvalue(lim$to(D), tol, alternative)
+    crit <- lim$from(qkolmogorov_limit(sig.level, lower.tail = FALSE, alternative = alternative))
   }
   mc <- !use_exact && !is.null(B)
   method <- paste(if (use_exact) "Exact" else if (mc) "Monte Carlo" else "Asymptotic",
@@ -297,6 +299,25 @@ limit_pvalue <- function(x, tol, alternative)
   c(pkolmogorov_limit(x, tol = tol, lower.tail = FALSE, alternative = alternative),
     pkolmogorov_limit(x, tol = tol, lower.tail = FALSE, log.p = TRUE, alternative = alternative))
 
+# The limiting law with the usual finite-sample corrections, as a map from
+# the statistic to the argument of the limiting law and back (for the
+# critical value).  One sample: sqrt(n) D shifted by 1/(6 sqrt(n)) +
+# (sqrt(n) D - 1)/(4 n), the first terms of the expansion of the exact law
+# in powers of 1/sqrt(n) (relative error of the p-value about 1e-5 at
+# n = 10^4 and 5% points, against 9e-3 unshifted).  Two samples: Stephens'
+# D (sqrt(N) + 0.12 + 0.11/sqrt(N)) with N = m n/(m + n) (the lattice of
+# attained values dominates what remains: about 1e-3 at N = 5000).
+corrected_limit <- function(n, two = FALSE) {
+  r <- sqrt(n)
+  if (two) {
+    k <- r + 0.12 + 0.11 / r
+    list(to = function(D) k * D, from = function(x) x / k)
+  } else {
+    list(to = function(D) r * D + 1 / (6 * r) + (r * D - 1) / (4 * n),
+         from = function(x) (x - 1 / (6 * r) + 1 / (4 * n)) / (1 + 1 / (4 * n)) / r)
+  }
+}
+
 # Two samples ---------------------------------------------------------------
 
 ks_two <- function(x, y, alternative, exact, tol, sig.level, B = NULL) {
@@ -313,7 +334,19 @@ ks_two <- function(x, y, alternative, exact, tol, sig.level, B = NULL) {
   D <- K / mn
   exact_ok <- .Call(.ext$ksx_smirnov_exact_size, m, n)
   ties <- !is.null(s$blocks)
-  use_exact <- (if (is.null(exact)) mn <= exact_two_limit else exact) && exact_ok
+  lim <- corrected_limit(mn / (m + n), two = TRUE)
+  qlim <- qkolmogorov_limit(sig.level, lower.tail = FALSE, alternative = alternative)
+  # The exact p-value and critical value: one tail at K and a handful at
+  # the critical value (about five evaluations for the quantile).
+  cost <- if (!exact_ok) Inf else
+    .Call(.ext$ksx_smirnov_seconds, K, m, n, alternative, s$blocks) +
+      6 * .Call(.ext$ksx_smirnov_seconds, ceiling(lim$from(qlim) * mn), m, n, alternative, s$blocks)
+  use_exact <- (if (is.null(exact)) cost <= exact_two_seconds else exact) && exact_ok
+  if (use_exact && cost > max_seconds())
+    stop_call(sprintf(paste("the exact p-value would take about %s here (an estimate), more than the limit of %s",
+                            "(option 'ksdist.max_seconds'): use exact = FALSE (the limiting law),",
+                            "B = 10000 (a Monte Carlo p-value), or raise the limit"),
+                      format_seconds(cost), format_seconds(max_seconds())), "ksdist_error_time")
   mc <- !use_exact && !is.null(B)
   if (isTRUE(exact) && !exact_ok)
     warn_call(sprintf("the samples are too large for the exact distribution: %s is used",
@@ -340,9 +373,8 @@ ks_two <- function(x, y, alternative, exact, tol, sig.level, B = NULL) {
     if (ties)
       warn_call(paste("ties are present: the p-value from the limiting distribution is approximate;",
                       "use exact = TRUE for the exact p-value given the ties"), "ksdist_warning_ties")
-    scale <- sqrt(mn / (m + n))
-    p <- limit_pvalue(scale * D, tol, alternative)
-    crit <- qkolmogorov_limit(sig.level, lower.tail = FALSE, alternative = alternative) / scale
+    p <- limit_pvalue(lim$to(D), tol, alternative)
+    crit <- lim$from(qlim)
   }
   at <- s$at[k, ]
   method <- paste(if (use_exact) "Exact" else if (mc) "Monte Carlo" else "Asymptotic",
@@ -350,6 +382,11 @@ ks_two <- function(x, y, alternative, exact, tol, sig.level, B = NULL) {
   if ((use_exact || mc) && ties) method <- paste0(method, ", conditional on the ties")
   if (mc) method <- sprintf("%s (%s permutations of the pooled sample)", method,
                             format(B, scientific = FALSE))
+  # Why not exact, where the user did not ask for the limiting law.
+  if (!use_exact && !isFALSE(exact))
+    method <- paste0(method, if (!exact_ok) " (the exact law is out of reach for m n above 2^50)"
+                             else sprintf(" (the exact law would take about %s: exact = TRUE to compute it)",
+                                          format_seconds(cost)))
   list(statistic = stats::setNames(D, stat_name(alternative)), p.value = p[1L],
        log.p.value = p[2L], p.value.se = se, critical.value = crit, B = if (mc) B,
        method = method, exact = use_exact, x = s$x, y = s$y,

@@ -22,6 +22,14 @@ namespace {
 // (the package refuses to load otherwise).
 SEXP ksx_init() { return Rf_ScalarLogical(module_loaded()); }
 
+// .Call(poll): lets R act on a pending interrupt or time limit.  R's own
+// evaluator looks only every thousand or so calls, so the R code that
+// works through long vectors in chunks asks here after each chunk.
+SEXP ksx_poll() {
+    R_CheckUserInterrupt();
+    return R_NilValue;
+}
+
 // Every routine is registered through this wrapper, which reads the
 // options a computation may need once, before the routine runs, and gives
 // R the routine's number of arguments.
@@ -39,6 +47,7 @@ template <typename... A, SEXP (*f)(A...)> struct Routine<SEXP (*)(A...), f> {
 
 const R_CallMethodDef call_methods[] = {
     CALLDEF(ksx_init),
+    CALLDEF(ksx_poll),
     // kolmogorov
     CALLDEF(ksx_d_kolmogorov),
     CALLDEF(ksx_p_kolmogorov),

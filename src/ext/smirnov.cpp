@@ -7,6 +7,8 @@
 // statistics, ties) from the direct tails, which never form 1 - p.
 #include "smirnov.h"
 
+#include <numeric>
+
 #include "args.h"
 #include "limit.h"
 #include "quantile.h"
@@ -97,20 +99,26 @@ double smirnov_p(double K, int m, int n, int alt, Ties t, bool lower, bool logp)
     return xp_value(smirnov_tail(k, m, n, alt, t.b, t.nb, !lower));
 }
 
+// The law as the quantile search sees it: on the grid of the multiples of
+// unit = gcd(m, n).  Every value S takes, i n - j m at a checkpoint, is such
+// a multiple, so the smallest whole K at which a tail reaches p is one too,
+// and the search runs over far fewer points (a factor of 10^5 for sizes
+// 300000 and 200000): fewer exact evaluations.
 struct Law {
     int m, n, alt;
     Ties t;
+    double unit;
 };
 
-double law_p(double K, const void *law, bool lower, bool logp) {
+double law_p(double k, const void *law, bool lower, bool logp) {
     const Law *l = static_cast<const Law *>(law);
-    return smirnov_p(K, l->m, l->n, l->alt, l->t, lower, logp);
+    return smirnov_p(k * l->unit, l->m, l->n, l->alt, l->t, lower, logp);
 }
 
 // The lower end of the support: the test "P(S <= K) > 0".
-void positive_eval(double K, void *ctx, bool *ok, double *steer) {
+void positive_eval(double k, void *ctx, bool *ok, double *steer) {
     const Law *l = static_cast<const Law *>(ctx);
-    const xp v = smirnov_tail(static_cast<int64_t>(K), l->m, l->n, l->alt, l->t.b, l->t.nb, false);
+    const xp v = smirnov_tail(static_cast<int64_t>(k * l->unit), l->m, l->n, l->alt, l->t.b, l->t.nb, false);
     *ok = v.m > 0.0;
     *steer = NAN;
 }
@@ -137,18 +145,18 @@ double smirnov_q(double p, int m, int n, int alt, Ties t, bool lower, bool logp)
     const double zero = logp ? -INFINITY : 0.0, one = logp ? 0.0 : 1.0;
     const double mn = static_cast<double>(m) * n;
     const double top = smirnov_top(m, n, alt, t);
-    Law law = {m, n, alt, t};
+    const double unit = static_cast<double>(std::gcd(m, n));
+    Law law = {m, n, alt, t, unit};
+    const int64_t last = static_cast<int64_t>(top / unit);
     if (p == (lower ? one : zero)) return top / mn;
     if (p == (lower ? zero : one)) {
         // The smallest attained value of positive probability.
-        return static_cast<double>(solve_int(positive_eval, &law, -1, static_cast<int64_t>(top), NAN,
-                                             nullptr)) /
-               mn;
+        return static_cast<double>(solve_int(positive_eval, &law, -1, last, NAN, nullptr)) * unit / mn;
     }
     Target g = {law_p, &law, lower, logp, p, true, true};
     const double x = limit_guess(p, alt, lower, logp) / std::sqrt(mn / (static_cast<double>(m) + n));
-    const int64_t K = solve_int(target_eval, &g, -1, static_cast<int64_t>(top), x * mn, nullptr);
-    return static_cast<double>(K) / mn;
+    const int64_t k = solve_int(target_eval, &g, -1, last, x * mn / unit, nullptr);
+    return static_cast<double>(k) * unit / mn;
 }
 
 // P(S = K), from the tail where it is the smaller part.

@@ -61,10 +61,43 @@ test_that("two-sample p-values are the exact upper tails of psmirnov2", {
                                            less = "the CDF of x lies below that of y"))
     expect_identical(names(r$statistic), switch(alt, two.sided = "D", greater = "D^+", less = "D^-"))
   }
+  # The limiting law with Stephens' correction for N = m n / (m + n).
   ra <- ks_test(x, y, exact = FALSE)
-  expect_identical(ra$p.value, pkolmogorov_limit(sqrt(30 * 45 / 75) * unname(ra$statistic),
+  N <- 30 * 45 / 75
+  expect_identical(ra$p.value, pkolmogorov_limit((sqrt(N) + 0.12 + 0.11 / sqrt(N)) * unname(ra$statistic),
                                                  lower.tail = FALSE))
-  expect_match(ra$method, "^Asymptotic two-sample")
+  expect_identical(ra$method, "Asymptotic two-sample Kolmogorov-Smirnov test")
+})
+
+test_that("the corrected limiting law is closer to the exact law than the plain one", {
+  # One sample at the 1% to 50% points, n = 50 and 2000; two samples.
+  for (n in c(50, 2000)) for (alt in c("two.sided", "greater")) {
+    x <- qkolmogorov_limit(c(0.5, 0.1, 0.01), lower.tail = FALSE, alternative = alt)
+    exact <- pkolmogorov(x / sqrt(n), n, lower.tail = FALSE, alternative = alt)
+    plain <- pkolmogorov_limit(x, lower.tail = FALSE, alternative = alt)
+    corr <- pkolmogorov_limit(ksdist:::corrected_limit(n)$to(x / sqrt(n)), lower.tail = FALSE, alternative = alt)
+    expect_true(all(abs(corr / exact - 1) < abs(plain / exact - 1) / 5), label = paste(n, alt))
+    # The critical value is the inverse map.
+    expect_equal(ksdist:::corrected_limit(n)$to(ksdist:::corrected_limit(n)$from(x)), x, tolerance = 1e-14)
+  }
+  set.seed(5)
+  x <- rnorm(400)
+  y <- rnorm(300, 0.2)
+  r <- ks_test(x, y, exact = FALSE)
+  e <- ks_test(x, y)
+  plain <- pkolmogorov_limit(sqrt(400 * 300 / 700) * unname(e$statistic), lower.tail = FALSE)
+  expect_lt(abs(r$p.value / e$p.value - 1), abs(plain / e$p.value - 1))
+})
+
+test_that("two samples: the exact law by default where its estimated cost is small", {
+  set.seed(6)
+  r <- ks_test(rnorm(3e5), rnorm(2e5, 0.003))
+  expect_match(r$method, "^Asymptotic two-sample Kolmogorov-Smirnov test \\(the exact law would take about")
+  expect_false(r$exact)
+  expect_true(ks_test(rnorm(1e4), rnorm(1.2e4))$exact)
+  # Asked for, beyond the time limit: refused before it starts.
+  withr::local_options(ksdist.max_seconds = 0.01)
+  expect_error(ks_test(rnorm(3e5), rnorm(2e5), exact = TRUE), class = "ksdist_error_time")
 })
 
 test_that("the formula interface splits by a two-level factor", {
@@ -80,12 +113,13 @@ test_that("the formula interface splits by a two-level factor", {
   expect_identical(r3$alternative, "the CDF of x lies above that of y")
 })
 
-test_that("large samples keep exact counts and fall back to the limit", {
+test_that("large samples keep exact counts; equal sizes are exact at any size", {
   set.seed(3)
   x <- rnorm(46341)
   y <- rnorm(46341, 0.01)
   r <- ks_test(x, y)
-  expect_false(r$exact)
+  # Equal sizes without ties: the reflection sum costs next to nothing.
+  expect_true(r$exact)
   xs <- sort(x); ys <- sort(y)
   z <- sort(c(x, y))
   expect_equal(unname(r$statistic),
@@ -111,7 +145,8 @@ test_that("one-sample statistics and exact p-values for each alternative", {
   r2 <- ks_test(x, pnorm, mean = 0.5, sd = 2)
   expect_equal(unname(r2$statistic), max(brute_one(x, function(t) pnorm(t, 0.5, 2))), tolerance = 1e-14)
   r3 <- ks_test(x, "pnorm", exact = FALSE, alternative = "less")
-  expect_identical(r3$p.value, exp(-2 * 40 * unname(r3$statistic)^2))
+  x3 <- ksdist:::corrected_limit(40)$to(unname(r3$statistic))
+  expect_identical(r3$p.value, exp(-2 * x3^2))
 })
 
 test_that("a null with jumps: exact statistic on both sides of each jump and its exact law", {
