@@ -1,0 +1,476 @@
+# power_ks_test: the power of the Kolmogorov-Smirnov test, or the sample
+# size that reaches a given power.  One sample: exact (the probability that
+# the exact test rejects, under a true distribution G, computed by the
+# engine of src/ext/power.cpp).  Two samples: by simulation of the exact
+# test, with its Monte Carlo standard error.
+#
+# One sample.  Let F be the null, q the critical value of the exact test
+# (it rejects when D > q, as ks_test does when its p-value is at most
+# sig.level) and X_(1) <= ... <= X_(n) a sample from G.  The test keeps the
+# null exactly when, for every i,
+#   i/n - F(X_(i)) <= q       and       F(X_(i)-) - (i-1)/n <= q,
+# conditions on X_(i) alone.  With X = G^-1(V), V uniform, they read
+# V_(i) > l_i and V_(i) < r_i (up to events of probability 0), where
+#   l_i = P_G(F(X) < i/n - q),     r_i = P_G(F(X-) <= (i-1)/n + q):
+# the band i/n - q <= F <= (i-1)/n + q mapped through G o F^-1.  Computing
+# them is a matter of where F crosses a level, and what G puts below that
+# point, at it, or on a flat stretch of F:
+#  * F continuous: l_i = G(x) with x the largest double where F < i/n - q,
+#    r_i = G(x) with x the largest where F <= (i-1)/n + q (found by
+#    bisection on the doubles themselves, so at any scale); an atom of G
+#    at x is counted with the side of x it belongs to, and a flat stretch
+#    of F is where the bisection does not stop, so whatever G puts on it
+#    goes with the level of the stretch.
+#  * F with jumps (its support known, as for ks_test): its range is a set
+#    of pieces [lo_k, hi_k], the k-th stretch [s_k, s_k+1) of x mapping onto
+#    the k-th piece (an atom when F is flat there).  X at a jump s_k has
+#    F(X) = lo_k but F(X-) = hi_k-1, so G's atom at s_k counts for r (the
+#    lower deviation is measured from F(s_k-)) where it counts against l;
+#    inside a stretch F is continuous and the bisection applies within it.
+#    The statistic of a null with jumps has atoms, and a level within 1e-11
+#    of an end of a piece is taken as that end, as the exact law of
+#    pkolmogorov_discrete takes it: D equal to q up to rounding keeps the
+#    null.
+# The two sides are the two families of checks of the boundary-crossing
+# recursion: the order statistics of n uniforms within bounds.
+
+power_ks_test <- function(n = NULL, null, true, sig.level = 0.05, power = NULL,
+                          alternative = c("two.sided", "less", "greater"), ...,
+                          m = NULL, support = NULL, nsim = 10000, seed = NULL) {
+  check_no_dots(list(...), c("m", "support", "nsim", "seed", "sig.level", "power", "alternative"))
+  alternative <- check_alternative(alternative)
+  sig.level <- check_prob_arg(sig.level, "sig.level")
+  if (is.null(n) == is.null(power))
+    stop_call("exactly one of 'n' and 'power' must be NULL: it is the one computed",
+              "ksdist_error_argument")
+  if (!is.null(power)) power <- check_prob_arg(power, "power")
+  if (!is.null(n)) n <- check_sizes(n, "n")
+  if (missing(true))
+    stop_call("'true' must be the true distribution: a distribution function, its name, or a step function (for two samples, list(x = , y = ))",
+              "ksdist_error_argument")
+  env <- parent.frame()
+  two <- is.list(true) && !is.function(true) && !inherits(true, "stepfun")
+  if (two) {
+    if (!missing(null) && !is.null(null))
+      stop_call("for two samples 'null' plays no part (the null is that both come from one distribution): leave it out",
+                "ksdist_error_argument")
+    if (!is.null(support))
+      stop_call("'support' belongs to a one-sample test against a null with jumps", "ksdist_error_argument")
+    return(power_two(n, m, true, sig.level, power, alternative, nsim, seed, env))
+  }
+  if (!is.null(m))
+    stop_call("'m', the size of a second sample, needs two distributions: true = list(x = , y = )",
+              "ksdist_error_argument")
+  if (missing(null) || is.null(null))
+    stop_call("'null' must be the null distribution: a distribution function, its name, or a step function",
+              "ksdist_error_null")
+  nd <- null_dist(null, list(), env, arg = "null")
+  gd <- true_dist(true, env)
+  law <- null_law(nd, support)
+  if (is.null(power)) {
+    res <- lapply(n, function(k) power_one(k, law, gd, sig.level, alternative))
+    pw <- vapply(res, `[[`, 0, "power")
+    crit <- vapply(res, `[[`, 0, "critical")
+  } else {
+    s <- sample_size_one(power, law, gd, sig.level, alternative)
+    n <- s$n
+    pw <- s$power
+    crit <- s$critical
+  }
+  note <- one_sample_note(law, alternative, if (!is.null(power)) s)
+  structure(list(n = n, null = law$label, true = gd$label, critical.value = crit,
+                 sig.level = sig.level, power = pw, alternative = alternative_words(alternative),
+                 note = note,
+                 method = paste("Exact power of the one-sample Kolmogorov-Smirnov test",
+                                if (law$continuous) "" else "(null distribution with jumps)")),
+            class = "power.htest")
+}
+
+# Arguments ------------------------------------------------------------------
+
+check_no_dots <- function(extra, own) {
+  if (!length(extra)) return(invisible())
+  nm <- names(extra)
+  if (is.null(nm)) nm <- rep("", length(extra))
+  u <- nm[1L]
+  if (!nzchar(u))
+    stop_call("power_ks_test takes its options by name: an unnamed argument is left over (parameters of a distribution go inside a function, e.g. function(q) pnorm(q, 1))",
+              "ksdist_error_argument")
+  close <- own[agrepl(u, own, max.distance = 0.25) | startsWith(own, u)]
+  stop_call(sprintf("unused argument '%s'%s", u,
+                    if (length(close)) sprintf("; did you mean '%s'?", close[1L]) else ""),
+            "ksdist_error_argument")
+}
+
+check_prob_arg <- function(p, name) {
+  if (!is.numeric(p) || length(p) != 1L || is.na(p) || p <= 0 || p >= 1)
+    stop_call(sprintf("'%s' must be a single number between 0 and 1", name), "ksdist_error_argument")
+  as.double(p)
+}
+
+check_sizes <- function(n, name) {
+  if (!is.numeric(n) || !length(n) || anyNA(n) || any(n < 1 | n > .Machine$integer.max | n != floor(n)))
+    stop_call(sprintf("'%s' must be whole numbers of at least 1 (a sample size)", name),
+              "ksdist_error_argument")
+  as.double(n)
+}
+
+alternative_words <- function(alternative)
+  switch(alternative, two.sided = "two.sided",
+         less = "less (the true CDF lies below the null)",
+         greater = "greater (the true CDF lies above the null)")
+
+# The true distribution function, checked as the null is, but named as
+# what it is in messages.
+true_dist <- function(y, env, arg = "true") {
+  label <- if (is.character(y)) y else if (inherits(y, "stepfun")) "a step function" else "a function"
+  cdf <- null_function(y, env, arg)
+  F <- function(t) {
+    v <- tryCatch(cdf(t),
+                  error = function(e) stop_call(sprintf("the true distribution function given as '%s' failed: %s",
+                                                        arg, conditionMessage(e))))
+    if (!is.numeric(v) || length(v) != length(t) || anyNA(v) || any(v < 0 | v > 1))
+      stop_call(sprintf("'%s' must be a distribution function returning one probability in [0, 1] for each value", arg),
+                "ksdist_error_null")
+    as.double(v)
+  }
+  list(F = F, cdf = cdf, args = list(), label = label, arg = arg, stepfun = inherits(cdf, "stepfun"))
+}
+
+# The null's law ---------------------------------------------------------------
+
+# What the exact law of D and the bounds need of the null: continuous, or
+# its jumps s (sorted, the active stretch only), with F(s) and F(s-), and
+# the pieces of its range lo, hi (as null_range() makes them: piece k + 1
+# is [F(s_k), F(s_k+1 -)], the first [0, F(s_1-)] and the last [F(s_K), 1]).
+null_law <- function(nd, support) {
+  F <- nd$F
+  base <- list(F = F, nd = nd, label = nd$label)
+  if (nd$stepfun && is.null(support)) {
+    kn <- stats::knots(nd$cdf)
+    s <- kn
+  } else if (!is.null(support)) {
+    if (!is.numeric(support) || anyNA(support) || !length(support))
+      stop_call("'support' must be a numeric vector of the points where the null distribution jumps",
+                "ksdist_error_support")
+    s <- sort(unique(as.double(support)))
+    s <- s[is.finite(s)]
+  } else {
+    s <- lattice_support(F, NULL, NULL, NULL)
+  }
+  # A continuous null must reach 0 and 1 at its ends (checked as ks_test
+  # checks it, where F accepts infinite arguments).
+  check_null_monotone(nd, numeric(), numeric())
+  if (is.null(s) || !length(s)) return(c(base, list(continuous = TRUE)))
+  Fs <- values_in_chunks(F, s)
+  check_null_monotone(nd, s, Fs, ends = FALSE)
+  # The active stretch: F below 1 before, above 0 after.
+  keep <- c(Fs[-1L] > 0, TRUE) & c(TRUE, Fs[-length(Fs)] < 1)
+  s <- s[keep]
+  Fs <- Fs[keep]
+  Fl <- if (nd$stepfun && is.null(support)) c(nd$cdf(-Inf), Fs[-length(Fs)])
+        else support_left_limit(F, s, Fs, NULL, NULL)
+  Fl <- pmin(Fl, Fs)
+  if (!is.null(support)) check_support(nd, s, Fs, Fl)
+  # Pieces as the engine of the discrete law levels them: running maxima.
+  lo <- cummax(c(0, Fs))
+  hi <- pmax(c(Fl, 1), lo)
+  c(base, list(continuous = FALSE, s = s, lo = lo, hi = hi))
+}
+
+# The critical value: the exact test rejects when D > q.  For the reported
+# critical value, the smallest value c of D with P(D >= c) <= sig.level:
+# q itself for a continuous law, the next atom of D above q for a law with
+# jumps (so the rejection region is D >= c).
+critical_value <- function(n, law, sig.level, alternative) {
+  if (law$continuous) {
+    q <- qkolmogorov(sig.level, n, lower.tail = FALSE, alternative = alternative)
+    return(list(q = q, c = q, strict = FALSE))
+  }
+  q <- .Call(.ext$ksx_q_discrete, sig.level, n, law$lo, law$hi, FALSE, FALSE, alternative)
+  ends <- unique(c(law$lo, law$hi))
+  cand <- numeric()
+  k0 <- -1:1
+  if (alternative != "less") {
+    k <- outer(ceiling(n * (q + ends)), k0, `+`)
+    cand <- c(cand, (k / n - ends)[k >= 0 & k <= n])
+  }
+  if (alternative != "greater") {
+    k <- outer(floor(n * (ends - q)), k0, `+`)
+    cand <- c(cand, (ends - k / n)[k >= 0 & k <= n])
+  }
+  cand <- cand[cand > q + 2 * discrete_tol]
+  at_q <- .Call(.ext$ksx_discrete_pvalue, q, n, law$lo, law$hi, alternative)[1L]
+  if (at_q <= sig.level || !length(cand)) {
+    # No atom at q: P(D >= q) = P(D > q).  Or no value of D above q: the
+    # test cannot reject at this level.
+    return(list(q = q, c = if (at_q <= sig.level) q else Inf, strict = FALSE))
+  }
+  list(q = q, c = min(cand), strict = FALSE)
+}
+
+# Tolerance of the discrete law (src/ext/discrete.h): values of D this
+# close are one value.
+discrete_tol <- 1e-11
+
+# Bounds ------------------------------------------------------------------------
+
+# For levels t (any order), the largest double x in [lo, hi) with F(x) < t
+# (strict) or F(x) <= t, where lo satisfies it (or is -Inf) and hi does not
+# (or is Inf); F at lo and hi may be given (Flo, Fhi; NA where unknown).
+# Returns x and the next double above it (where the condition fails), and
+# F at both (NA at infinite ends).
+#
+# Every probe of F inside the bracket [lo, hi] moves one of its ends, so
+# the bracket stays valid whatever the probes are: the guesses only decide
+# how fast it closes.  Where F is known at two finite ends, two probes
+# straddle the secant point at 2^-12 of the width on either side (for a
+# smooth F the secant is that good once the bracket is small, and the
+# width then falls by 2^-11 a round); elsewhere, and for a level whose
+# bracket did not halve in the last round, the probe is the midpoint in the
+# order of the doubles (so that 64 such rounds at most close any bracket,
+# at any scale).  The levels are first solved on every 64th of them in
+# increasing order, whose solutions then bracket the others.
+last_below <- function(F, t, strict, lo, hi, Flo = rep(NA_real_, length(t)),
+                       Fhi = rep(NA_real_, length(t))) {
+  nt <- length(t)
+  if (nt > 256L) {
+    o <- order(t)
+    coarse <- o[unique(c(seq(1L, nt, by = 64L), nt))]
+    b <- last_below(F, t[coarse], strict, lo[coarse], hi[coarse], Flo[coarse], Fhi[coarse])
+    # The solution for a level lies between those of the coarse levels
+    # around it (F is non-decreasing).
+    rank <- integer(nt)
+    rank[o] <- seq_len(nt)
+    crank <- rank[coarse]
+    left <- findInterval(rank, crank)
+    right <- pmin(left + 1L, length(coarse))
+    left <- pmax(left, 1L)
+    newlo <- b$x[left]
+    newhi <- b$next_x[right]
+    up <- newlo > lo
+    lo[up] <- newlo[up]
+    Flo[up] <- b$F[left][up]
+    down <- newhi < hi
+    hi[down] <- newhi[down]
+    Fhi[down] <- b$Fnext[right][down]
+    lo[coarse] <- b$x
+    hi[coarse] <- b$next_x
+    Flo[coarse] <- b$F
+    Fhi[coarse] <- b$Fnext
+  }
+  bisect <- rep(FALSE, nt)
+  pass <- function(v, tt) if (strict) v < tt else v <= tt
+  repeat {
+    mid <- .Call(.ext$ksx_between_double, lo, hi)
+    open <- which(mid != lo)
+    if (!length(open)) break
+    width <- hi[open] - lo[open]
+    sec <- is.finite(width) & !is.na(Flo[open]) & !is.na(Fhi[open]) & Fhi[open] > Flo[open] & !bisect[open]
+    p1 <- mid[open]
+    p2 <- rep(NA_real_, length(open))
+    if (any(sec)) {
+      k <- open[sec]
+      xs <- lo[k] + (t[k] - Flo[k]) / (Fhi[k] - Flo[k]) * (hi[k] - lo[k])
+      e <- (hi[k] - lo[k]) * 2^-12
+      a1 <- xs - e
+      a2 <- xs + e
+      ok1 <- !is.na(a1) & a1 > lo[k] & a1 < hi[k]
+      ok2 <- !is.na(a2) & a2 > lo[k] & a2 < hi[k] & (!ok1 | a2 > a1)
+      p1[sec] <- ifelse(ok1, a1, ifelse(ok2, a2, p1[sec]))
+      p2[sec] <- ifelse(ok1 & ok2, a2, NA_real_)
+    }
+    two <- !is.na(p2)
+    v <- F(c(p1, p2[two]))
+    F1 <- v[seq_along(p1)]
+    F2 <- rep(NA_real_, length(open))
+    F2[two] <- v[-seq_along(p1)]
+    ok1 <- pass(F1, t[open])
+    ok2 <- two & pass(F2, t[open])
+    # p2 > p1 where both exist.
+    nlo <- lo[open]
+    nhi <- hi[open]
+    nFlo <- Flo[open]
+    nFhi <- Fhi[open]
+    a <- ok2
+    nlo[a] <- p2[a]
+    nFlo[a] <- F2[a]
+    a <- !ok2 & ok1
+    nlo[a] <- p1[a]
+    nFlo[a] <- F1[a]
+    a <- two & !ok2 & ok1
+    nhi[a] <- p2[a]
+    nFhi[a] <- F2[a]
+    a <- !ok1 & !ok2 # (F may dip by an ulp: p2 passing decides)
+    nhi[a] <- p1[a]
+    nFhi[a] <- F1[a]
+    bisect[open] <- !(nhi - nlo <= 0.5 * width)
+    lo[open] <- nlo
+    hi[open] <- nhi
+    Flo[open] <- nFlo
+    Fhi[open] <- nFhi
+  }
+  list(x = lo, next_x = hi, F = Flo, Fnext = Fhi)
+}
+
+# Levels within discrete_tol of an end of a piece of the range become that
+# end.
+snap_levels <- function(t, ends) {
+  ends <- sort(unique(ends))
+  k <- findInterval(t, ends)
+  below <- ends[pmax(k, 1L)]
+  above <- ends[pmin(k + 1L, length(ends))]
+  out <- t
+  near_b <- k >= 1L & abs(t - below) <= discrete_tol
+  near_a <- k < length(ends) & abs(above - t) <= discrete_tol
+  out[near_b] <- below[near_b]
+  out[near_a & !near_b] <- above[near_a & !near_b]
+  out
+}
+
+# G-probabilities of the sets {F(X) < a} (side "l") or {F(X-) <= a} (side
+# "r") for levels a, with the null F given by law and the truth by gd.
+# Continuous F: with strict = TRUE for l and FALSE for r the sets are
+# {F(X) <= a} and {F(X) < a} instead (the continuous test rejects when
+# D >= q).
+band_probs <- function(a, side, law, gd) {
+  out <- numeric(length(a))
+  G <- gd$F
+  F <- law$F
+  if (law$continuous) {
+    # Rejects when D >= q: l = P(F(X) <= a), r = P(F(X) < a).
+    strict <- side == "r"
+    low <- if (strict) a <= 0 else a < 0
+    out[low] <- 0
+    out[a > 1] <- 1
+    k <- which(!low & a <= 1)
+    if (length(k)) {
+      b <- last_below(F, a[k], strict, rep(-Inf, length(k)), rep(Inf, length(k)))
+      out[k] <- g_at(G, b$x)
+      check_bisection(law, gd, b, out[k])
+      check_no_jump(law, b, a[k], strict)
+    }
+    return(out)
+  }
+  lo <- law$lo
+  hi <- law$hi
+  K <- length(law$s)
+  a <- snap_levels(a, c(lo, hi))
+  # Piece j (1-based) holds the stretch [s_(j-1), s_j), s_0 = -Inf, s_(K+1) = Inf.
+  sl <- c(-Inf, law$s)
+  sr <- c(law$s, Inf)
+  if (side == "l") {
+    # P(F(X) < a): the stretches whose piece lies below a, and the part of
+    # the stretch whose piece holds a.
+    j <- findInterval(a, lo, left.open = TRUE)
+    out[j == 0L] <- 0
+    whole <- j >= 1L & a > hi[pmax(j, 1L)]
+    out[whole] <- c(law$Gl, 1)[j[whole]]
+    part <- which(j >= 1L & !whole)
+    strict <- TRUE
+  } else {
+    # P(F(X-) <= a): as well the jump that ends the last stretch counted,
+    # whose F(X-) is the top of its piece.
+    j <- findInterval(a, lo)
+    out[a >= 1] <- 1
+    out[a < 0] <- 0
+    whole <- a >= 0 & a < 1 & j >= 1L & a >= hi[pmax(j, 1L)]
+    out[whole] <- c(law$Gs, 1)[j[whole]]
+    part <- which(a >= 0 & a < 1 & j >= 1L & !whole)
+    strict <- FALSE
+  }
+  if (length(part)) {
+    jp <- j[part]
+    b <- last_below(F, a[part], strict, sl[jp], sr[jp], lo[jp], rep(NA_real_, length(jp)))
+    v <- g_at(G, b$x)
+    # The bisection can end on the next jump itself (R's discrete
+    # distribution functions take a point within 1e-7 below a whole number
+    # for the number): where the level is the top of the piece, the whole
+    # stretch is below it.
+    top <- side == "l" & a[part] == hi[jp] & jp <= K & !is.na(b$Fnext) & b$Fnext >= lo[jp + 1L] - value_slack(lo[jp + 1L])
+    v[top] <- law$Gl[jp[top]]
+    check_bisection(law, gd, b, v)
+    out[part] <- v
+    check_no_jump(law, b, a[part], strict, lo[pmin(jp + 1L, length(lo))])
+  }
+  out
+}
+
+# The points found for increasing levels must increase, and both
+# functions be non-decreasing along them: a slip in either function (a
+# density, a survival function) stops here rather than giving a number.
+check_bisection <- function(law, gd, b, Gx) {
+  fin <- is.finite(b$x)
+  x <- b$x[fin]
+  if (is.unsorted(x))
+    stop_call("'null' must be a distribution function (non-decreasing from 0 to 1); is it a density or a survival function?",
+              "ksdist_error_null")
+  o <- !is.na(b$F[fin])
+  check_null_monotone(law$nd, x[o], b$F[fin][o], ends = FALSE)
+  check_null_monotone(gd, x, Gx[fin], ends = FALSE)
+}
+
+# G at points x (infinite ones are 0 and 1 without asking G).
+g_at <- function(G, x) {
+  v <- ifelse(x == Inf, 1, 0)
+  f <- which(is.finite(x))
+  if (length(f)) v[f] <- G(x[f])
+  v
+}
+
+# A bisection that ends across a jump of F (other than the next jump of a
+# null with known support) has found a jump the null was not declared to
+# have: its law would not be the one used.
+check_no_jump <- function(law, b, a, strict, next_level = NULL) {
+  fin <- is.finite(b$x) & is.finite(b$next_x) & !is.na(b$F) & !is.na(b$Fnext)
+  if (!any(fin)) return(invisible())
+  step <- b$Fnext - b$F
+  bad <- fin & step > 1e-9
+  if (!is.null(next_level)) bad <- bad & b$Fnext < next_level - value_slack(next_level)
+  if (any(bad)) {
+    k <- which(bad)[1L]
+    stop_call(sprintf("the null distribution %s jumps at %s (from %.6g to %.6g), but is taken for %s: give the points where it jumps as 'support'",
+                      law$label, format(b$next_x[k], digits = 10), b$F[k], b$Fnext[k],
+                      if (law$continuous) "continuous" else "continuous there"),
+              "ksdist_error_support")
+  }
+  invisible()
+}
+
+# The bounds l (lower, for the upper deviations) and r (upper, for the
+# lower deviations) on the order statistics of the uniforms, NULL for a
+# side the alternative does not look at.
+power_bounds <- function(n, q, law, gd, alternative) {
+  i <- seq_len(n)
+  fix <- function(v) cummax(pmin(1, pmax(0, v)))
+  l <- if (alternative != "less") fix(band_probs(i / n - q, "l", law, gd))
+  r <- if (alternative != "greater") fix(band_probs((i - 1) / n + q, "r", law, gd))
+  list(l = l, r = r)
+}
+
+# G at the jumps of a null with known support, and just before them.
+law_with_truth <- function(law, gd) {
+  if (law$continuous) return(law)
+  Gs <- gd$F(law$s)
+  Gl <- pmin(left_limit(gd$F, law$s, Gs), Gs)
+  check_null_monotone(gd, law$s, Gs, ends = TRUE)
+  law$Gs <- Gs
+  law$Gl <- Gl
+  law
+}
+
+# The exact power at sample size n: c(power, P(keep the null), critical).
+power_one <- function(n, law, gd, sig.level, alternative, crit = NULL) {
+  if (is.null(law$Gs) && !law$continuous) law <- law_with_truth(law, gd)
+  if (is.null(crit)) crit <- critical_value(n, law, sig.level, alternative)
+  if (!is.finite(crit$c))
+    return(list(power = 0, stay = 1, critical = crit$c, q = crit$q))
+  b <- power_bounds(n, crit$q, law, gd, alternative)
+  v <- .Call(.ext$ksx_order_bounds, n, b$l, b$r)
+  list(power = v[2L], stay = v[1L], critical = crit$c, q = crit$q, log = v[3:4])
+}
+
+one_sample_note <- function(law, alternative, search = NULL) {
+  paste0("exact: the critical value of the exact null law",
+         if (!law$continuous) " (with jumps)", " and the probability that the test rejects under 'true'")
+}
