@@ -185,28 +185,39 @@ null_law <- function(nd, support) {
 critical_value <- function(n, law, sig.level, alternative) {
   if (law$continuous) {
     q <- qkolmogorov(sig.level, n, lower.tail = FALSE, alternative = alternative)
-    return(list(q = q, c = q, strict = FALSE))
+    return(list(q = q, c = q))
   }
   q <- .Call(.ext$ksx_q_discrete, sig.level, n, law$lo, law$hi, FALSE, FALSE, alternative)
-  ends <- unique(c(law$lo, law$hi))
+  # The atoms of D: upper deviations k/n - F(s_j) (F(X) has an atom at
+  # each F(s_j)) and lower ones F(s_j-) - k/n.  The candidates above q in
+  # increasing order; the first with mass is the critical value.
+  K <- length(law$lo)
   cand <- numeric()
-  k0 <- -1:1
+  k0 <- -1:2
   if (alternative != "less") {
-    k <- outer(ceiling(n * (q + ends)), k0, `+`)
-    cand <- c(cand, (k / n - ends)[k >= 0 & k <= n])
+    u <- law$lo[-1L]
+    k <- outer(ceiling(n * (q + u)), k0, `+`)
+    cand <- c(cand, (k / n - u)[k >= 0 & k <= n])
   }
   if (alternative != "greater") {
-    k <- outer(floor(n * (ends - q)), k0, `+`)
-    cand <- c(cand, (ends - k / n)[k >= 0 & k <= n])
+    u <- law$hi[-K]
+    k <- outer(floor(n * (u - q)), k0, `+`)
+    cand <- c(cand, (u - k / n)[k >= 0 & k <= n])
   }
-  cand <- cand[cand > q + 2 * discrete_tol]
-  at_q <- .Call(.ext$ksx_discrete_pvalue, q, n, law$lo, law$hi, alternative)[1L]
-  if (at_q <= sig.level || !length(cand)) {
-    # No atom at q: P(D >= q) = P(D > q).  Or no value of D above q: the
-    # test cannot reject at this level.
-    return(list(q = q, c = if (at_q <= sig.level) q else Inf, strict = FALSE))
+  cand <- sort(cand[cand > q + 2 * discrete_tol])
+  tail_q <- .Call(.ext$ksx_discrete_pvalue, q, n, law$lo, law$hi, alternative)[1L]
+  # No atom at q: P(D >= q) = P(D > q) <= sig.level, and q is the value.
+  if (tail_q <= sig.level) return(list(q = q, c = q))
+  above <- .Call(.ext$ksx_p_discrete, q, n, law$lo, law$hi, FALSE, FALSE, alternative) # P(D > q)
+  for (v in utils::head(cand, 64L)) {
+    if (v - cand[1L] > 2 / n) break
+    if (.Call(.ext$ksx_p_discrete, v, n, law$lo, law$hi, FALSE, FALSE, alternative) < above * (1 - 1e-9))
+      return(list(q = q, c = v))
   }
-  list(q = q, c = min(cand), strict = FALSE)
+  # No value of D above q (the test cannot reject at this level), or D has
+  # a continuous part just above q (a null with continuous stretches): the
+  # test rejects when D > q.
+  list(q = q, c = if (above > 0) q else Inf)
 }
 
 # Tolerance of the discrete law (src/ext/discrete.h): values of D this
