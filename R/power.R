@@ -481,7 +481,181 @@ power_one <- function(n, law, gd, sig.level, alternative, crit = NULL) {
   list(power = v[2L], stay = v[1L], critical = crit$c, q = crit$q, log = v[3:4])
 }
 
+# Sample size -----------------------------------------------------------------
+
+# How far the truth departs from the null in the direction the test looks:
+# sup (G - F) for "greater", sup (F - G) for "less", the larger for
+# "two.sided", read off the bounds at levels k/1000 (the band with q = 0).
+departure <- function(law, gd, alternative) {
+  N <- 1000
+  b <- power_bounds(N, 0, law, gd, alternative)
+  up <- if (!is.null(b$l)) max(b$l - seq_len(N) / N) else -Inf
+  down <- if (!is.null(b$r)) max((seq_len(N) - 1) / N - b$r) else -Inf
+  max(up, down)
+}
+
+# The sample size: for a continuous null, the smallest n whose exact power
+# reaches the target (the power grows with n there); for a null with jumps,
+# whose power is a saw-tooth in n, the smallest n from which the power
+# stays at or above the target through n + 9 (window sizes in all).  Both
+# are checked exactly at the end: the power at n - 1 is below the target.
+# The search before that brackets the answer by doubling from a first
+# guess, then closes the bracket by interpolating the probit of the power
+# in sqrt(n), with bisection steps where that does not halve it.  Beyond
+# 2000, for a continuous null, the search uses the critical value of the
+# limiting law with Stephens' scaling, corrected by its ratio to the exact
+# one at the last size computed exactly (exact critical values are the
+# costly part there); the final answer is computed exactly.
+sample_size_one <- function(target, law, gd, sig.level, alternative, n_max = 1e5, window = 10L) {
+  if (!law$continuous) law <- law_with_truth(law, gd)
+  exact_at <- new.env(parent = emptyenv())
+  exact <- function(n) {
+    key <- format(n, scientific = FALSE)
+    if (is.null(exact_at[[key]])) exact_at[[key]] <- power_one(n, law, gd, sig.level, alternative)
+    exact_at[[key]]
+  }
+  lim <- qkolmogorov_limit(sig.level, lower.tail = FALSE, alternative = alternative)
+  stephens <- function(n) lim / (sqrt(n) + 0.12 + 0.11 / sqrt(n))
+  rho <- 1
+  approx_at <- new.env(parent = emptyenv())
+  approx <- function(n) {
+    if (n < 1) return(0)
+    if (!law$continuous || n <= 2000) return(exact(n)$power)
+    key <- format(n, scientific = FALSE)
+    if (is.null(approx_at[[key]])) {
+      q <- stephens(n) * rho
+      approx_at[[key]] <- power_one(n, law, gd, sig.level, alternative, crit = list(q = q, c = q))$power
+    }
+    approx_at[[key]]
+  }
+  delta <- departure(law, gd, alternative)
+  if (!(delta > 1e-6))
+    stop_call(sprintf("'true' does not depart from 'null' %s: the power stays near 'sig.level' however large n is",
+                      switch(alternative, two.sided = "anywhere", greater = "upwards (alternative \"greater\")",
+                             less = "downwards (alternative \"less\")")),
+              "ksdist_error_power")
+  too_big <- function()
+    stop_call(sprintf("the power does not reach %s below n = %s: the sample size is beyond what the exact power is computed for here",
+                      format(target), format(n_max, scientific = FALSE)), "ksdist_error_power")
+  # The crossing of f (as if it increased): the smallest size hi with
+  # f(hi) >= target and f(hi - 1) < target, from sizes evaluated first.
+  # Secant steps on the probit of the power against sqrt(n), through the
+  # last two sizes evaluated, kept inside the bracket (and, before there is
+  # one, to at most four times the largest size below the target); a
+  # bisection step after two that did not halve the bracket.
+  cross <- function(f, start) {
+    lo <- 0
+    hi <- Inf
+    seen <- numeric()
+    visit <- function(m) {
+      seen <<- c(seen, m)
+      if (f(m) >= target) hi <<- min(hi, m) else lo <<- max(lo, m)
+    }
+    for (m in start) visit(m)
+    slow <- 0L
+    zt <- stats::qnorm(target)
+    while (!(hi - lo <= 1)) {
+      width <- hi - lo
+      last <- utils::tail(seen, 2L)
+      m <- NA
+      if (slow < 2L && length(last) == 2L && last[1L] != last[2L]) {
+        z <- stats::qnorm(pmin(pmax(c(f(last[1L]), f(last[2L])), 1e-12), 1 - 1e-12))
+        if (z[2L] != z[1L]) {
+          r <- sqrt(last[1L]) + (zt - z[1L]) / (z[2L] - z[1L]) * (sqrt(last[2L]) - sqrt(last[1L]))
+          if (is.finite(r) && r > 0) m <- round(r^2)
+        }
+      }
+      if (is.finite(hi)) {
+        if (is.na(m)) m <- floor((lo + hi) / 2)
+        m <- min(hi - 1, max(lo + 1, m))
+      } else {
+        if (lo >= n_max) too_big()
+        if (is.na(m)) m <- 2 * max(lo, 1)
+        m <- min(n_max, 4 * max(lo, 1), max(lo + 1, m))
+      }
+      visit(m)
+      slow <- if (is.finite(width) && hi - lo > width / 2) slow + 1L else 0L
+    }
+    hi
+  }
+  # A first size from the departure (the power of a test at the one point
+  # of largest departure: too large a size, as the supremum gains from the
+  # others), and a second from the probit of the power there growing like
+  # sqrt(n) from that at n = 0, sig.level.
+  guess <- ((lim + stats::qnorm(target) * 0.5) / delta)^2
+  n1 <- min(n_max, max(8, round(guess / 8)))
+  start <- n1
+  p1 <- approx(n1)
+  if (p1 < target && p1 > sig.level) {
+    b <- (stats::qnorm(p1) - stats::qnorm(sig.level)) / sqrt(n1)
+    start <- c(n1, min(n_max, max(n1 + 1, round(((stats::qnorm(target) - stats::qnorm(sig.level)) / b)^2))))
+  }
+  n <- cross(approx, start)
+  if (law$continuous) {
+    # Exact at the end: n reaches the target and n - 1 does not; where the
+    # approximate critical value moved the crossing, the search is redone
+    # with its ratio to the exact one.
+    # Below n the power is checked with the critical value of the limiting
+    # law scaled to the exact one at n (within about 1e-9 relative of the
+    # exact critical value one size away: the power moves by less than
+    # 1e-8), exactly where it lies within 1e-6 of the target.
+    below <- function(n) {
+      if (n <= 2000) return(exact(n)$power)
+      p <- approx(n)
+      if (abs(p - target) > 1e-6) p else exact(n)$power
+    }
+    for (round in 1:4) {
+      e <- exact(n)
+      if (n > 2000) {
+        rho <- e$critical / stephens(n)
+        rm(list = ls(approx_at), envir = approx_at)
+      }
+      if (e$power >= target && (n == 1 || below(n - 1) < target)) break
+      if (round < 4) n <- cross(approx, c(n - 1, n))
+    }
+    while (exact(n)$power < target) {
+      if (n >= n_max) too_big()
+      n <- n + 1
+    }
+    while (n > 1 && below(n - 1) >= target) n <- n - 1
+    first <- n
+  } else {
+    # The saw-tooth: the power must stay up through n + window - 1.
+    first <- n
+    j <- n + 1
+    while (j <= n + window - 1) {
+      if (exact(j)$power < target) {
+        n <- j + 1
+        if (n > n_max) too_big()
+      }
+      j <- j + 1
+    }
+  }
+  e <- exact(n)
+  list(n = n, power = e$power, critical = e$critical, first = first,
+       below = if (n <= 1) NA_real_ else if (law$continuous) below(n - 1) else exact(n - 1)$power,
+       window = window,
+       continuous = law$continuous, target = target)
+}
+
 one_sample_note <- function(law, alternative, search = NULL) {
-  paste0("exact: the critical value of the exact null law",
-         if (!law$continuous) " (with jumps)", " and the probability that the test rejects under 'true'")
+  what <- paste0("exact: the critical value of the exact null law",
+                 if (!law$continuous) " (with jumps: the test rejects when P(D >= d) <= sig.level)",
+                 " and the probability that the test rejects under 'true'")
+  if (is.null(search)) return(what)
+  size <- if (search$continuous)
+    sprintf("n is the smallest sample size whose power reaches %s (at n - 1 it is %s)",
+            format(search$target), format_below(search$below, search$target))
+  else
+    sprintf("against a null with jumps the power is not monotone in n; n is the smallest size from which it stays at or above %s through n + %d (at n - 1 it is %s)%s",
+            format(search$target), search$window - 1L, format_below(search$below, search$target),
+            if (search$first < search$n) sprintf("; it first reaches it at n = %d", as.integer(search$first)) else "")
+  paste0(what, "\n      ", size)
+}
+
+# A power just below the target with the digits that show it is below.
+format_below <- function(p, target) {
+  if (is.na(p)) return("not defined")
+  for (d in 4:15) if (signif(p, d) < target) return(format(signif(p, d), digits = d))
+  format(p, digits = 17)
 }
