@@ -659,3 +659,210 @@ format_below <- function(p, target) {
   for (d in 4:15) if (signif(p, d) < target) return(format(signif(p, d), digits = d))
   format(p, digits = 17)
 }
+
+# Two samples ------------------------------------------------------------------
+
+# The power of the exact two-sample test (ksdist's exact law, conditional
+# on the ties where the simulated samples have any) for samples of sizes n
+# from true$x and m from true$y, by simulation; exact, without simulation,
+# where both are the same continuous distribution (the power is then the
+# size of the exact test, P(D > q) under the null).
+#
+# Draws are by inversion, X = the smallest double with G(X) >= U, found by
+# the same search as the bounds of the one-sample power, so the stream
+# depends on nothing but the uniforms.  They come in blocks of 1000
+# samples, each block with seeds of its own drawn first from the stream
+# (set by 'seed', or the session's), filled element by element across the
+# block: the first k elements of every sample are the same whatever n is,
+# so that powers at different sizes share their random numbers (the
+# sample-size search relies on it).
+two_block <- 1000L
+
+power_two <- function(n, m, true, sig.level, power, alternative, nsim, seed, env) {
+  if (length(true) != 2L || (!is.null(names(true)) && !all(names(true) %in% c("x", "y", ""))) ||
+      (!is.null(names(true)) && all(nzchar(names(true))) && !setequal(names(true), c("x", "y"))))
+    stop_call("for two samples 'true' must be list(x = , y = ): the distribution of each sample (a distribution function, its name, or a step function)",
+              "ksdist_error_argument")
+  if (!is.null(names(true)) && all(nzchar(names(true)))) true <- true[c("x", "y")]
+  if (!is.numeric(nsim) || length(nsim) != 1L || is.na(nsim) || nsim < 1 || nsim != floor(nsim) || nsim > 1e8)
+    stop_call("'nsim' must be a whole number of simulated samples from 1 to 1e8", "ksdist_error_argument")
+  if (!is.null(seed) && (!is.numeric(seed) || length(seed) != 1L || !is.finite(seed)))
+    stop_call("'seed' must be NULL or a single number (as for set.seed)", "ksdist_error_argument")
+  if (!is.null(m)) m <- check_sizes(m, "m")
+  if (length(m) > 1L)
+    stop_call("'m' must be a single size (or NULL for m = n)", "ksdist_error_argument")
+  gx <- true_dist(true[[1L]], env, "true$x")
+  gy <- true_dist(true[[2L]], env, "true$y")
+  check_null_monotone(gx, numeric(), numeric())
+  check_null_monotone(gy, numeric(), numeric())
+  same <- identical(true[[1L]], true[[2L]]) && is_continuous(gx)
+  label <- function(g) g$label
+  # The RNG: a given seed is used and the session's state put back after.
+  if (!is.null(seed)) {
+    had <- exists(".Random.seed", envir = globalenv(), inherits = FALSE)
+    old <- if (had) get(".Random.seed", envir = globalenv(), inherits = FALSE)
+    on.exit(if (had) assign(".Random.seed", old, envir = globalenv())
+            else if (exists(".Random.seed", envir = globalenv(), inherits = FALSE))
+              rm(".Random.seed", envir = globalenv()), add = TRUE)
+    set.seed(seed)
+  }
+  nblocks <- ceiling(nsim / two_block)
+  seeds <- if (!same) sample.int(.Machine$integer.max, 2L * nblocks)
+  at <- function(k, mk) power_two_at(k, mk, gx, gy, sig.level, alternative, nsim, seeds, same)
+  if (is.null(power)) {
+    res <- lapply(n, function(k) at(k, if (is.null(m)) k else m))
+    search <- NULL
+  } else {
+    if (same)
+      stop_call("'true$x' and 'true$y' are the same distribution: the power is the size of the test whatever the sample sizes",
+                "ksdist_error_power")
+    search <- sample_size_two(power, m, at, sig.level)
+    n <- search$n
+    res <- list(search$res)
+  }
+  mm <- if (is.null(m)) n else rep(m, length(n))
+  pw <- vapply(res, `[[`, 0, "power")
+  se <- vapply(res, `[[`, 0, "se")
+  note <- if (same)
+    "exact: 'true$x' and 'true$y' are the same continuous distribution, so the power is the size of the exact test, P(D > q) under the null"
+  else paste0(sprintf("simulated: %d pairs of samples, each tested with the exact law (given the ties where they have any); mc.se is the Monte Carlo standard error of the power",
+                      as.integer(nsim)),
+              if (!is.null(search))
+                sprintf("\n      n is the smallest size whose simulated power reaches %s, the same random numbers at every size (at n - 1 it is %s)",
+                        format(power), format_below(search$below, power)))
+  structure(list(n = n, m = mm, true = sprintf("x ~ %s, y ~ %s", label(gx), label(gy)),
+                 critical.value = vapply(res, `[[`, 0, "critical"), sig.level = sig.level,
+                 power = pw, mc.se = se, nsim = if (same) NA_integer_ else as.integer(nsim),
+                 alternative = alternative, note = note,
+                 method = paste(if (same) "Exact" else "Simulated",
+                                "power of the two-sample Kolmogorov-Smirnov test")),
+            class = "power.htest")
+}
+
+# Whether G shows no jump at 4096 of its quantiles (a jump of more than
+# 1/4096 would show at one of them): the two samples then have no ties.
+is_continuous <- function(g) {
+  if (g$stepfun) return(FALSE)
+  lev <- seq_len(4095L) / 4096
+  b <- last_below(g$F, lev, TRUE, rep(-Inf, length(lev)), rep(Inf, length(lev)))
+  fin <- is.finite(b$x) & is.finite(b$next_x) & !is.na(b$Fnext) & !is.na(b$F)
+  !any(fin & b$Fnext - b$F > 1e-9)
+}
+
+# X = the smallest double with G(X) >= u, for uniforms u in (0, 1).
+draw_inverse <- function(g, u) {
+  b <- last_below(g$F, u, TRUE, rep(-Inf, length(u)), rep(Inf, length(u)))
+  b$next_x
+}
+
+# The critical value of the exact two-sample test without ties: it rejects
+# when D > q; the value reported is the first atom of D above q.
+two_critical <- function(n, m, sig.level, alternative) {
+  q <- qsmirnov2(sig.level, n, m, lower.tail = FALSE, alternative = alternative)
+  mn <- as.double(n) * m
+  K <- round(q * mn)
+  g <- gcd(n, m)
+  for (k in seq_len(200L)) {
+    v <- (K + k * g) / mn
+    if (v > 1) break
+    if (dsmirnov2(v, n, m, alternative = alternative) > 0) return(list(q = q, K = K, c = v))
+  }
+  list(q = q, K = K, c = if (q < 1) q else Inf)
+}
+
+# The two-sample statistic of each row of x (samples of size n) against
+# the same row of y (size m), in units of 1/(n m): after i x's and j y's of
+# the pooled sorted row, F_x - F_y = (i m - j n)/(n m), compared at the
+# ends of blocks of tied values only (as ks_test compares them); k: 1
+# two-sided (max |.|), 2 greater (max), 3 less (max of -.).  Whole numbers
+# below 2^53, so exact.  ties: whether the row has tied values.
+two_statistics <- function(x, y, k) {
+  B <- nrow(x)
+  n <- ncol(x)
+  m <- ncol(y)
+  N <- n + m
+  v <- cbind(x, y)
+  o <- order(rep(seq_len(B), N), v, method = "radix")
+  v <- matrix(v[o], B, N, byrow = TRUE)
+  isx <- matrix((o - 1) %/% B < n, B, N, byrow = TRUE)
+  i <- 0
+  kmax <- kmin <- numeric(B)
+  for (col in seq_len(N)) {
+    i <- i + isx[, col]
+    d <- i * m - (col - i) * n
+    end <- if (col < N) v[, col] != v[, col + 1L] else rep(TRUE, B)
+    kmax <- ifelse(end & d > kmax, d, kmax)
+    kmin <- ifelse(end & d < kmin, d, kmin)
+  }
+  ties <- rowSums(v[, -1L, drop = FALSE] == v[, -N, drop = FALSE]) > 0
+  K <- switch(k, pmax(kmax, -kmin), kmax, -kmin)
+  list(K = K, ties = ties)
+}
+
+gcd <- function(a, b) {
+  while (b > 0) {
+    t <- a %% b
+    a <- b
+    b <- t
+  }
+  a
+}
+
+power_two_at <- function(n, m, gx, gy, sig.level, alternative, nsim, seeds, same) {
+  if (!.Call(.ext$ksx_smirnov_exact_size, n, m))
+    stop_call("the samples are too large for the exact two-sample law (m n above 2^50)", "ksdist_error_argument")
+  cr <- two_critical(n, m, sig.level, alternative)
+  if (same) {
+    p <- psmirnov2(cr$q, n, m, lower.tail = FALSE, alternative = alternative)
+    return(list(power = p, se = 0, critical = cr$c))
+  }
+  k <- match(alternative, c("two.sided", "greater", "less"))
+  reject <- 0
+  done <- 0L
+  for (b in seq_len(ceiling(nsim / two_block))) {
+    B <- min(two_block, nsim - done)
+    set.seed(seeds[2L * b - 1L])
+    ux <- stats::runif(two_block * n)
+    set.seed(seeds[2L * b])
+    uy <- stats::runif(two_block * m)
+    # Element j of sample r is u[(j - 1) * block + r]: the first k
+    # elements do not depend on n.
+    x <- matrix(draw_inverse(gx, ux), two_block, n)[seq_len(B), , drop = FALSE]
+    y <- matrix(draw_inverse(gy, uy), two_block, m)[seq_len(B), , drop = FALSE]
+    st <- two_statistics(x, y, k)
+    reject <- reject + sum(st$K[!st$ties] > cr$K)
+    for (r in which(st$ties)) {
+      blocks <- rle(sort(c(x[r, ], y[r, ])))$lengths
+      reject <- reject + (.Call(.ext$ksx_smirnov_pvalue, st$K[r], n, m, alternative, blocks)[1L] <= sig.level)
+    }
+    done <- done + B
+  }
+  p <- reject / nsim
+  list(power = p, se = sqrt(p * (1 - p) / nsim), critical = cr$c)
+}
+
+# The sample size of x (y has m, or as many when m is NULL) whose
+# simulated power reaches the target: doubling, then bisection, on the
+# powers at every size from the same random numbers.
+sample_size_two <- function(target, m, at, sig.level, n_max = 1e5) {
+  seen <- new.env(parent = emptyenv())
+  f <- function(n) {
+    key <- format(n, scientific = FALSE)
+    if (is.null(seen[[key]])) seen[[key]] <- at(n, if (is.null(m)) n else m)
+    seen[[key]]
+  }
+  lo <- 0
+  hi <- 2
+  while (f(hi)$power < target) {
+    if (hi >= n_max)
+      stop_call(sprintf("the simulated power does not reach %s below n = %s", format(target),
+                        format(n_max, scientific = FALSE)), "ksdist_error_power")
+    lo <- hi
+    hi <- min(n_max, 2 * hi)
+  }
+  while (hi - lo > 1) {
+    mid <- floor((lo + hi) / 2)
+    if (f(mid)$power >= target) hi <- mid else lo <- mid
+  }
+  list(n = hi, res = f(hi), below = if (hi > 1) f(hi - 1)$power else NA_real_)
+}
