@@ -243,9 +243,9 @@ discrete_tol <- 1e-11
 # at any scale).  The levels are first solved on every 64th of them in
 # increasing order, whose solutions then bracket the others.
 last_below <- function(F, t, strict, lo, hi, Flo = rep(NA_real_, length(t)),
-                       Fhi = rep(NA_real_, length(t))) {
+                       Fhi = rep(NA_real_, length(t)), coarse = TRUE) {
   nt <- length(t)
-  if (nt > 256L) {
+  if (coarse && nt > 256L) {
     o <- order(t)
     coarse <- o[unique(c(seq(1L, nt, by = 64L), nt))]
     b <- last_below(F, t[coarse], strict, lo[coarse], hi[coarse], Flo[coarse], Fhi[coarse])
@@ -272,13 +272,17 @@ last_below <- function(F, t, strict, lo, hi, Flo = rep(NA_real_, length(t)),
   }
   bisect <- rep(FALSE, nt)
   pass <- function(v, tt) if (strict) v < tt else v <= tt
+  act <- seq_len(nt)
   repeat {
-    mid <- .Call(.ext$ksx_between_double, lo, hi)
-    open <- which(mid != lo)
-    if (!length(open)) break
+    mid <- .Call(.ext$ksx_between_double, lo[act], hi[act])
+    keep <- mid != lo[act]
+    act <- act[keep]
+    if (!length(act)) break
+    mid <- mid[keep]
+    open <- act
     width <- hi[open] - lo[open]
     sec <- is.finite(width) & !is.na(Flo[open]) & !is.na(Fhi[open]) & Fhi[open] > Flo[open] & !bisect[open]
-    p1 <- mid[open]
+    p1 <- mid
     p2 <- rep(NA_real_, length(open))
     if (any(sec)) {
       k <- open[sec]
@@ -695,6 +699,10 @@ power_two <- function(n, m, true, sig.level, power, alternative, nsim, seed, env
   gy <- true_dist(true[[2L]], env, "true$y")
   check_null_monotone(gx, numeric(), numeric())
   check_null_monotone(gy, numeric(), numeric())
+  gx$table <- inverse_table(gx)
+  gy$table <- inverse_table(gy)
+  check_null_monotone(gx, gx$table$lo[-1L], gx$table$Flo[-1L], ends = FALSE)
+  check_null_monotone(gy, gy$table$lo[-1L], gy$table$Flo[-1L], ends = FALSE)
   same <- identical(true[[1L]], true[[2L]]) && is_continuous(gx)
   label <- function(g) g$label
   # The RNG: a given seed is used and the session's state put back after.
@@ -743,15 +751,28 @@ power_two <- function(n, m, true, sig.level, power, alternative, nsim, seed, env
 # 1/4096 would show at one of them): the two samples then have no ties.
 is_continuous <- function(g) {
   if (g$stepfun) return(FALSE)
-  lev <- seq_len(4095L) / 4096
-  b <- last_below(g$F, lev, TRUE, rep(-Inf, length(lev)), rep(Inf, length(lev)))
-  fin <- is.finite(b$x) & is.finite(b$next_x) & !is.na(b$Fnext) & !is.na(b$F)
-  !any(fin & b$Fnext - b$F > 1e-9)
+  tb <- g$table
+  x <- tb$lo[-1L]
+  fin <- is.finite(x) & is.finite(tb$hi[-4096L])
+  !any(fin & tb$Fhi[-4096L] - tb$Flo[-1L] > 1e-9)
 }
 
-# X = the smallest double with G(X) >= u, for uniforms u in (0, 1).
+# X = the smallest double with G(X) >= u, for uniforms u in (0, 1): the
+# search of last_below from the brackets of a table of G's quantiles at
+# the levels k/4096 (made once per distribution: g$table).
+inverse_table <- function(g) {
+  lev <- seq_len(4095L) / 4096
+  b <- last_below(g$F, lev, TRUE, rep(-Inf, length(lev)), rep(Inf, length(lev)))
+  list(lo = c(-Inf, b$x), Flo = c(NA, b$F), hi = c(b$next_x, Inf), Fhi = c(b$Fnext, NA))
+}
+
 draw_inverse <- function(g, u) {
-  b <- last_below(g$F, u, TRUE, rep(-Inf, length(u)), rep(Inf, length(u)))
+  tb <- g$table
+  if (is.null(tb)) tb <- inverse_table(g)
+  # u in [k/4096, (k + 1)/4096): G < k/4096 <= u at the lower end, G >=
+  # (k + 1)/4096 > u at the upper.
+  k <- floor(u * 4096) + 1
+  b <- last_below(g$F, u, TRUE, tb$lo[k], tb$hi[k], tb$Flo[k], tb$Fhi[k], coarse = FALSE)
   b$next_x
 }
 
