@@ -49,6 +49,8 @@ power_ks_test <- function(n = NULL, null, true, sig.level = 0.05, power = NULL,
     stop_call("'true' must be the true distribution: a distribution function, its name, or a step function (for two samples, list(x = , y = ))",
               "ksdist_error_argument")
   env <- parent.frame()
+  true_expr <- substitute(true)
+  null_expr <- if (!missing(null)) substitute(null)
   two <- is.list(true) && !is.function(true) && !inherits(true, "stepfun")
   if (two) {
     if (!missing(null) && !is.null(null))
@@ -56,7 +58,10 @@ power_ks_test <- function(n = NULL, null, true, sig.level = 0.05, power = NULL,
                 "ksdist_error_argument")
     if (!is.null(support))
       stop_call("'support' belongs to a one-sample test against a null with jumps", "ksdist_error_argument")
-    return(power_two(n, m, true, sig.level, power, alternative, nsim, seed, env))
+    labels <- if (is.call(true_expr) && identical(true_expr[[1L]], quote(list)) && length(true_expr) == 3L)
+      c(arg_label(true_expr[[2L]], true[[1L]]), arg_label(true_expr[[3L]], true[[2L]]))
+      else c("true$x", "true$y")
+    return(power_two(n, m, true, sig.level, power, alternative, nsim, seed, env, labels))
   }
   if (!is.null(m))
     stop_call("'m', the size of a second sample, needs two distributions: true = list(x = , y = )",
@@ -78,11 +83,11 @@ power_ks_test <- function(n = NULL, null, true, sig.level = 0.05, power = NULL,
     crit <- s$critical
   }
   note <- one_sample_note(law, alternative, if (!is.null(power)) s)
-  structure(list(n = n, null = law$label, true = gd$label, critical.value = crit,
+  structure(list(n = n, null = arg_label(null_expr, null), true = arg_label(true_expr, true), critical.value = crit,
                  sig.level = sig.level, power = pw, alternative = alternative_words(alternative),
                  note = note,
-                 method = paste("Exact power of the one-sample Kolmogorov-Smirnov test",
-                                if (law$continuous) "" else "(null distribution with jumps)")),
+                 method = paste0("Exact power of the one-sample Kolmogorov-Smirnov test",
+                                 if (!law$continuous) ", null distribution with jumps")),
             class = "power.htest")
 }
 
@@ -113,6 +118,13 @@ check_sizes <- function(n, name) {
     stop_call(sprintf("'%s' must be whole numbers of at least 1 (a sample size)", name),
               "ksdist_error_argument")
   as.double(n)
+}
+
+# How an argument is shown: a name as given, else the expression typed.
+arg_label <- function(expr, value) {
+  if (is.character(value)) return(value)
+  s <- deparse1(expr)
+  if (nchar(s) > 50) paste0(substr(s, 1, 47), "...") else s
 }
 
 alternative_words <- function(alternative)
@@ -682,7 +694,7 @@ format_below <- function(p, target) {
 # sample-size search relies on it).
 two_block <- 1000L
 
-power_two <- function(n, m, true, sig.level, power, alternative, nsim, seed, env) {
+power_two <- function(n, m, true, sig.level, power, alternative, nsim, seed, env, labels) {
   if (length(true) != 2L || (!is.null(names(true)) && !all(names(true) %in% c("x", "y", ""))) ||
       (!is.null(names(true)) && all(nzchar(names(true))) && !setequal(names(true), c("x", "y"))))
     stop_call("for two samples 'true' must be list(x = , y = ): the distribution of each sample (a distribution function, its name, or a step function)",
@@ -704,7 +716,6 @@ power_two <- function(n, m, true, sig.level, power, alternative, nsim, seed, env
   check_null_monotone(gx, gx$table$lo[-1L], gx$table$Flo[-1L], ends = FALSE)
   check_null_monotone(gy, gy$table$lo[-1L], gy$table$Flo[-1L], ends = FALSE)
   same <- identical(true[[1L]], true[[2L]]) && is_continuous(gx)
-  label <- function(g) g$label
   # The RNG: a given seed is used and the session's state put back after.
   if (!is.null(seed)) {
     had <- exists(".Random.seed", envir = globalenv(), inherits = FALSE)
@@ -738,7 +749,7 @@ power_two <- function(n, m, true, sig.level, power, alternative, nsim, seed, env
               if (!is.null(search))
                 sprintf("\n      n is the smallest size whose simulated power reaches %s, the same random numbers at every size (at n - 1 it is %s)",
                         format(power), format_below(search$below, power)))
-  structure(list(n = n, m = mm, true = sprintf("x ~ %s, y ~ %s", label(gx), label(gy)),
+  structure(list(n = n, m = mm, true = sprintf("x ~ %s, y ~ %s", labels[1L], labels[2L]),
                  critical.value = vapply(res, `[[`, 0, "critical"), sig.level = sig.level,
                  power = pw, mc.se = se, nsim = if (same) NA_integer_ else as.integer(nsim),
                  alternative = alternative, note = note,
