@@ -14,11 +14,12 @@ suppressMessages(library(ksdist))
 ns <- asNamespace("ksdist")
 reps <- as.integer(Sys.getenv("KSDIST_BENCH_REPS", "3"))
 timed <- function(expr) {
-  f <- function() {
-    t <- system.time(v <- eval.parent(substitute(expr), 3))
+  e <- substitute(expr)
+  env <- parent.frame()
+  ts <- vapply(seq_len(reps), function(k) {
+    t <- system.time(eval(e, env))
     c(cpu = t[["user.self"]] + t[["sys.self"]], elapsed = t[["elapsed"]])
-  }
-  ts <- replicate(reps, f())
+  }, c(cpu = 0, elapsed = 0))
   apply(ts, 1, stats::median)
 }
 line <- function(what, t, target)

@@ -48,6 +48,8 @@ bad_calls <- list(
   list(quote(plot(ks_band(1:5), null = "dnorm")), "ksdist_error_null", "density function"))
 
 test_that("every bad call is refused with a classed error naming the argument and the call", {
+  pdf(NULL)
+  on.exit(dev.off())
   for (b in bad_calls) {
     err <- tryCatch(eval(b[[1]]), error = function(e) e)
     label <- deparse1(b[[1]])
