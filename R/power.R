@@ -4,19 +4,23 @@
 # engine of src/ext/power.cpp).  Two samples: by simulation of the exact
 # test, with its Monte Carlo standard error.
 #
-# One sample.  Let F be the null, q the critical value of the exact test
-# (it rejects when D > q, as ks_test does when its p-value is at most
-# sig.level) and X_(1) <= ... <= X_(n) a sample from G.  The test keeps the
-# null exactly when, for every i,
-#   i/n - F(X_(i)) <= q       and       F(X_(i)-) - (i-1)/n <= q,
-# conditions on X_(i) alone.  With X = G^-1(V), V uniform, they read
-# V_(i) > l_i and V_(i) < r_i (up to events of probability 0), where
-#   l_i = P_G(F(X) < i/n - q),     r_i = P_G(F(X-) <= (i-1)/n + q):
-# the band i/n - q <= F <= (i-1)/n + q mapped through G o F^-1.  Computing
-# them is a matter of where F crosses a level, and what G puts below that
-# point, at it, or on a flat stretch of F:
-#  * F continuous: l_i = G(x) with x the largest double where F < i/n - q,
-#    r_i = G(x) with x the largest where F <= (i-1)/n + q (found by
+# One sample.  Let F be the null, q the exact quantile of its law at
+# sig.level and X_(1) <= ... <= X_(n) a sample from G.  The test rejects
+# when its p-value P(D >= d) is at most sig.level, as ks_test does: for a
+# continuous null when D >= q, for a null with jumps when D > q (its law
+# has atoms, and a value within 1e-11 of q counts as q).  For a null with
+# jumps the test keeps the null exactly when, for every i,
+#   i/n - F(X_(i)) <= q       and       F(X_(i)-) - (i-1)/n <= q
+# (strict inequalities for a continuous null), conditions on X_(i) alone.
+# With X = G^-1(V), V uniform, they read V_(i) > l_i and V_(i) < r_i (up to
+# events of probability 0), where
+#   l_i = P_G(F(X) < i/n - q),     r_i = P_G(F(X-) <= (i-1)/n + q)
+# (P_G(F(X) <= .) and P_G(F(X-) < .) for a continuous null): the band of
+# the test mapped through G o F^-1.  Computing them is a matter of where F
+# crosses a level, and what G puts below that point, at it, or on a flat
+# stretch of F:
+#  * F continuous: l_i = G(x) with x the largest double where F <= i/n - q,
+#    r_i = G(x) with x the largest where F < (i-1)/n + q (found by
 #    bisection on the doubles themselves, so at any scale); an atom of G
 #    at x is counted with the side of x it belongs to, and a flat stretch
 #    of F is where the bisection does not stop, so whatever G puts on it
