@@ -69,7 +69,7 @@ test_that("jumps and flat stretches of both: atoms of the truth at the null's ju
   }
 })
 
-test_that("agrees with a simulation of 1e6 samples per row within 4 standard errors", {
+test_that("agrees with a simulation within 4 standard errors (1e6 samples per row up to n = 1000)", {
   ref <- read_ref("ref-power-simulation.csv", "q")
   ref <- ref[ref$kind == "power", ]
   flat <- function(q) 0.5 * punif(q) + 0.5 * punif(q, 2, 3)
@@ -91,7 +91,8 @@ test_that("agrees with a simulation of 1e6 samples per row within 4 standard err
     (f - r$power) / sqrt(r$power * (1 - r$power) / ref$reps[k])
   }, 0)
   expect_lte(max(abs(z)), 4, label = sprintf("largest |z| (row %d)", which.max(abs(z))))
-  expect_gte(min(ref$reps), 1e6)
+  expect_gte(min(ref$reps[ref$n <= 1000]), 1e6)
+  expect_gte(min(ref$reps), 2e4)
   expect_identical(max(ref$n), 10000L)
 })
 
