@@ -3,6 +3,7 @@
 #include "discrete.h"
 #include "kolmogorov.h"
 #include "limit.h"
+#include "power.h"
 #include "smirnov.h"
 
 #include <R_ext/Rdynload.h>
@@ -72,6 +73,9 @@ const R_CallMethodDef call_methods[] = {
     CALLDEF(ksx_q_discrete),
     CALLDEF(ksx_discrete_pvalue),
     CALLDEF(ksx_prev_double),
+    // power
+    CALLDEF(ksx_order_bounds),
+    CALLDEF(ksx_between_double),
     // test hooks
     CALLDEF(ksx_hook_kolmogorov),
     CALLDEF(ksx_hook_kolmogorov_density),
