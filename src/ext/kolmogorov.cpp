@@ -256,23 +256,18 @@ bool kolmogorov_tails(double d, int n, int alt, xp *lower, xp *upper) {
         *upper = n == 1 ? xp_make(rmul(2.0, rsub(1.0, d))) : xp_one_minus(*lower);
         return true;
     }
-    const xp p1 = at_most_one(sbt_upper(n, s));
-    if (d >= 0.5) {
-        const xp up = xp{p1.m, p1.e + 1};
-        *upper = up;
-        if (xp_value(up) <= 0.5) {
-            *lower = xp_one_minus(up);
-        } else {
-            *lower = at_most_one(cont_crossing(n, s, ALT_TWO).stay);
-        }
+    SpectralTails st;
+    if (kolmogorov_exact_tails(n, s, SPEC_AUTO, &st)) {
+        *lower = at_most_one(st.lower);
+        *upper = at_most_one(st.upper);
         return true;
     }
-    if (xp_less(p1, xp_make(0x1p-46))) {
-        // 2 p1 - p1^2 / 2: the two-sided correction lies in [0, p1^2].
-        const double p = xp_value(p1);
-        const xp up = xp_mul(xp{p1.m, p1.e + 1}, xp_make(1.0 - 0.25 * p));
-        *upper = up;
-        *lower = xp_one_minus(up);
+    if (d >= 0.5) {
+        // 2 P(D^+ >= d) above 1/2 (n = 1, 2 at d = 1/2): the lower tail by
+        // the recursion.
+        const xp p1 = at_most_one(sbt_upper(n, s));
+        *upper = at_most_one(xp{p1.m, p1.e + 1});
+        *lower = at_most_one(cont_crossing(n, s, ALT_TWO).stay);
         return true;
     }
     const Crossing cr = cont_crossing(n, s, ALT_TWO);
@@ -296,15 +291,6 @@ namespace {
 // Stephens' scaling makes the limiting law a fair guess for any n.
 double stephens(double n) { return std::sqrt(n) + 0.12 + 0.11 / std::sqrt(n); }
 
-// Whether the module can do P(D_n < d) within the memory limit: three
-// matrices of order 2 floor(n d) + 1.
-bool module_one_feasible(double d, int n) {
-    const double t = d * n;
-    if (!(t < KOLMOGOROV_MAX_ND)) return false;
-    const double m = 2.0 * std::floor(t) + 1.0;
-    return 3.0 * m * m * 8.0 <= memory_limit();
-}
-
 // Support of D: [1/(2n), 1] two-sided, (0, 1] one-sided.
 double bottom(int n, int alt) { return alt == ALT_TWO ? 0.5 / n : 0.0; }
 
@@ -319,9 +305,6 @@ double law_p(double x, const void *law, bool lower, bool logp) {
 
 } // namespace
 
-// The exact module where its answer is at least 1/2 (lower tail), or where
-// the upper tail is 1 minus its small lower tail; the direct tails
-// everywhere else.
 // Whether P(D >= d) is provably below 2^-1100, so that as a double it is 0
 // and the lower tail is 1: by the Dvoretzky-Kiefer-Wolfowitz inequality
 // with Massart's constant, P(D_n > d) <= 2 e^(-2 n d^2) (one-sided: without
@@ -331,40 +314,14 @@ bool kolmogorov_upper_negligible(double d, int n) {
     return d > 0.0 && 2.0 * static_cast<double>(n) * d * d > 1101.0 * M_LN2;
 }
 
+// Both tails are computed directly and each is exact to about an ulp: the
+// tail asked for is returned, its logarithm from log1p(-other tail) where
+// it is above 1/2.
 double kolmogorov_p(double d, int n, int alt, bool lower, bool logp) {
     if (!logp && d < 1.0 && kolmogorov_upper_negligible(d, n)) return lower ? 1.0 : 0.0;
-    if (logp) {
-        // Logarithms from the direct tails, log1p(-other tail) where the
-        // tail asked for is above 1/2.
-        xp lo, up;
-        kolmogorov_tails(d, n, alt, &lo, &up);
-        return lower ? finish(lo, up, true) : finish(up, lo, true);
-    }
-    if (alt == ALT_TWO && lower && d < 1.0 && d * n > 0.5) {
-        // The module is only asked where the limiting law makes an answer of
-        // at least 1/2 plausible, and where the upper tail is not already
-        // below 2^-60 (the lower tail is then 1 to double precision, and the
-        // module would only spend time on it).
-        const double guess = limit_p(stephens(n) * d, 1e-6, ALT_TWO, true, false);
-        if (guess > 0.3 && module_one_feasible(d, n)) {
-            const double t = d * n;
-            const double m = 2.0 * std::floor(t) + 1.0;
-            if (m > 2001.0 && xp_less(kolmogorov_tail(d, n, alt, true), xp_make(0x1p-60))) return 1.0;
-            const double v = module_kolmogorov(d, n);
-            if (v >= 0.5) return v > 1.0 ? 1.0 : v;
-        }
-    }
-    if (alt == ALT_TWO && !lower && d < 1.0 && d * n > 0.5 && module_one_feasible(d, n)) {
-        // A large upper tail is 1 minus the module's small lower tail, to
-        // within the module's rounding, and the module is far cheaper there
-        // than the boundary-crossing recursion.
-        const double guess = limit_p(stephens(n) * d, 1e-6, ALT_TWO, true, false);
-        if (guess < 0.25) {
-            const double v = module_kolmogorov(d, n);
-            if (v <= 0.5) return 1.0 - v;
-        }
-    }
-    return xp_value(kolmogorov_tail(d, n, alt, !lower));
+    xp lo, up;
+    kolmogorov_tails(d, n, alt, &lo, &up);
+    return lower ? finish(lo, up, logp) : finish(up, lo, logp);
 }
 
 double kolmogorov_q(double p, int n, int alt, bool lower, bool logp) {

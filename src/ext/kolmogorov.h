@@ -30,6 +30,29 @@ double kolmogorov_p(double d, int n, int alt, bool lower, bool logp);
 double kolmogorov_q(double p, int n, int alt, bool lower, bool logp);
 double kolmogorov_draw(int n, int alt, double *e);
 
+// The two-sided law's exact engine for 1 < s = n d < n
+// (kolmogorov_spectral.cpp): both tails, each to about an ulp, by the
+// cheapest exact method (method-and-accuracy notes at the top of that
+// file).  force picks a method for the tests: SPEC_AUTO chooses and falls
+// back from a failed check to another method; the others use that method
+// only (SPEC_SPECTRAL reports a failed check by returning false).  False
+// when no method here applies: the caller then runs the crossing
+// recursion.  out->method says which method answered.
+enum {
+    SPEC_NONE = -1,
+    SPEC_AUTO = 0,
+    SPEC_SPECTRAL = 1,
+    SPEC_DIRECT = 2,
+    SPEC_BAND = 3,
+    SPEC_SQUARING = 4,
+    SPEC_CROSSING = 5
+};
+struct SpectralTails {
+    xp lower, upper;
+    int method, modes;
+};
+bool kolmogorov_exact_tails(int n, dd s, int force, SpectralTails *out);
+
 // Pieces shared with kolmogorov_density.cpp and discrete.cpp.
 //
 // The terms of the Smirnov-Birnbaum-Tingey sum for 0 < s < n (s = n d):
