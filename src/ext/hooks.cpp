@@ -45,6 +45,49 @@ SEXP ksx_hook_kolmogorov(SEXP sd, SEXP sn, SEXP salt, SEXP supper) {
     return upper ? p_and_log(up, lo) : p_and_log(lo, up);
 }
 
+// .Call(ksx_hook_kolmogorov_method, d, n, method): both tails of the
+// two-sided law for 1 < n d < n by one method of the exact engine: 0 as
+// chosen (with its fallbacks), 1 the spectral sum (no fallback), 2 the
+// direct power, 3 the SBT band, 4 repeated squaring, 5 the crossing
+// recursion.  Returns c(lower, upper, log lower, log upper, method, modes);
+// all NA (method -1) where the method declined (a failed check).
+SEXP ksx_hook_kolmogorov_method(SEXP sd, SEXP sn, SEXP smethod) {
+    const double d = single(sd, "d");
+    const int n = whole(sn, "n", 1, INT_MAX);
+    const int method = whole(smethod, "method", 0, 5);
+    const dd s = two_prod(static_cast<double>(n), d);
+    if (!(d < 1.0) || dd_cmp(s, dd_of(1.0)) <= 0) Rf_error("'d' must have 1 < n d < n");
+    if (method == SPEC_SQUARING && s.hi > 31.5) Rf_error("repeated squaring takes n d < 32");
+    if (method == SPEC_DIRECT && static_cast<double>(n) * s.hi > 2.5e7) Rf_error("the direct power takes n^2 d <= 2.5e7");
+    SpectralTails st;
+    bool ok;
+    if (method == SPEC_CROSSING) {
+        ContChecks g = cont_checks(n, s, ALT_TWO);
+        const Crossing cr = crossing(n, cont_next, &g, "the exact distribution of D_n");
+        st.lower = at_most_one(cr.stay);
+        st.upper = at_most_one(cr.leave);
+        st.method = SPEC_CROSSING;
+        st.modes = 0;
+        ok = true;
+    } else {
+        ok = kolmogorov_exact_tails(n, s, method, &st);
+    }
+    SEXP out = PROTECT(Rf_allocVector(REALSXP, 6));
+    double *o = REAL(out);
+    for (int i = 0; i < 6; i++) o[i] = NA_REAL;
+    o[4] = -1.0;
+    if (ok) {
+        o[0] = xp_value(st.lower);
+        o[1] = xp_value(st.upper);
+        o[2] = finish(st.lower, st.upper, true);
+        o[3] = finish(st.upper, st.lower, true);
+        o[4] = st.method;
+        o[5] = st.modes;
+    }
+    UNPROTECT(1);
+    return out;
+}
+
 // .Call(ksx_hook_kolmogorov_density, d, n, alt, route): the density by one
 // route (0 as dkolmogorov, 1 the checkpoint recursion, 2 the differentiated
 // SBT sum and 3 the differentiated Abel sum (one-sided), 4 the two-sided

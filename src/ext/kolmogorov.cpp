@@ -220,10 +220,12 @@ bool kolmogorov_tails(double d, int n, int alt, xp *lower, xp *upper) {
             *upper = one;
             return true;
         }
-        const xp p1 = at_most_one(sbt_upper(n, s));
+        xp p1, comp;
+        kolmogorov_one_sided_upper(n, s, &p1, &comp);
+        p1 = at_most_one(p1);
         *upper = p1;
         if (xp_value(p1) <= 0.99) {
-            *lower = xp_one_minus(p1);
+            *lower = at_most_one(comp);
             return true;
         }
         double kappa = INFINITY;

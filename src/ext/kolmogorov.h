@@ -52,6 +52,9 @@ struct SpectralTails {
     int method, modes;
 };
 bool kolmogorov_exact_tails(int n, dd s, int force, SpectralTails *out);
+// P(D_n^+ >= s/n) and 1 minus it, 0 < s < n, each to about an ulp, by the
+// SBT sum in double-double with a proven early stop (kolmogorov_spectral.cpp).
+void kolmogorov_one_sided_upper(int n, dd s, xp *p1, xp *comp);
 
 // Pieces shared with kolmogorov_density.cpp and discrete.cpp.
 //

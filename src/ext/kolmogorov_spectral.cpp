@@ -89,6 +89,8 @@ constexpr int GR = 34;
 constexpr int GR_DD = 18;
 constexpr int G0 = GR + 1;
 constexpr int NFACT = 80;
+// What a refusal for memory suggests, as the crossing recursion's does.
+constexpr const char *LIMIT_HINT = "use the limiting distribution, or raise the option if the memory is there";
 
 constexpr dd DD_E = {0x1.5bf0a8b145769p+1, 0x1.4d57ee2b1013ap-53};
 constexpr dd DD_2PI = {0x1.921fb54442d18p+2, 0x1.1a62633145c07p-52};
@@ -136,6 +138,7 @@ const Tables &tables() {
 // on (below 2e-15 of the result's scale) in doubles, to u^11 (the next is
 // below 1e-39).
 dd dd_log_fast(dd a) {
+    if (!(a.hi >= 0x1p-1022 && a.hi < INFINITY)) return dd_of(a.hi == 0.0 ? -INFINITY : NAN);
     const Tables &T = tables();
     uint64_t bits;
     std::memcpy(&bits, &a.hi, sizeof bits);
@@ -215,7 +218,8 @@ dd log_fact(double z) {
 // positive terms rounded to a double needs): l = k log(2)/64 + r, |r| <=
 // 0.0055, expm1(r) by its series in doubles, 2^(k/64) from the table.
 double exp_lite(dd l) {
-    if (l.hi < -745.0) return 0.0;
+    if (!(l.hi >= -745.0)) return l.hi < -745.0 ? 0.0 : NAN;
+    if (l.hi > 709.0) return INFINITY;
     const Tables &T = tables();
     const double k = std::nearbyint(rmul(l.hi, 64.0 / DD_LN2.hi));
     const dd r = dd_sub(l, dd_mul_d(DD_LN2, k / 64.0));
@@ -450,10 +454,10 @@ Lower lower_of_log(dd lg) {
 bool spectral_lower(const Problem &P, Lower *out, int *modes) {
     const int64_t m = P.m;
     Work w;
-    w.x = scratch<dd>(static_cast<size_t>(m), "the exact distribution of D_n", "use a smaller n");
-    w.d2 = scratch<dd>(static_cast<size_t>(m), "the exact distribution of D_n", "use a smaller n");
-    w.xd = scratch<double>(static_cast<size_t>(m), "the exact distribution of D_n", "use a smaller n");
-    w.d2d = scratch<double>(static_cast<size_t>(m), "the exact distribution of D_n", "use a smaller n");
+    w.x = scratch<dd>(static_cast<size_t>(m), "the exact distribution of D_n", LIMIT_HINT);
+    w.d2 = scratch<dd>(static_cast<size_t>(m), "the exact distribution of D_n", LIMIT_HINT);
+    w.xd = scratch<double>(static_cast<size_t>(m), "the exact distribution of D_n", LIMIT_HINT);
+    w.d2d = scratch<double>(static_cast<size_t>(m), "the exact distribution of D_n", LIMIT_HINT);
     w.clock = PollClock();
     const dd logF = log_fact_scaled(P.N);
     const double pi = 3.141592653589793;
@@ -531,8 +535,8 @@ Lower direct_lower(const Problem &P) {
     const Tables &T = tables();
     const int64_t m = P.m;
     const char *what = "the exact distribution of D_n";
-    dd *v = scratch<dd>(static_cast<size_t>(m), what, "use a smaller n");
-    dd *u = scratch<dd>(static_cast<size_t>(m), what, "use a smaller n");
+    dd *v = scratch<dd>(static_cast<size_t>(m), what, LIMIT_HINT);
+    dd *u = scratch<dd>(static_cast<size_t>(m), what, LIMIT_HINT);
     dd fe[DIRECT_BAND + 1], c0[G0 + 1], lr[DIRECT_BAND + 1];
     const dd einv = dd_div(dd_of(1.0), DD_E);
     for (int t = 0; t <= DIRECT_BAND; t++) fe[t] = dd_mul(T.fact[t], einv);
@@ -593,9 +597,9 @@ Lower squaring_lower(const Problem &P) {
     const int64_t m = P.m;
     const size_t mm = static_cast<size_t>(m * m);
     const char *what = "the exact distribution of D_n";
-    dd *A = scratch<dd>(mm, what, "use a smaller n");
-    dd *R = scratch<dd>(mm, what, "use a smaller n");
-    dd *Tm = scratch<dd>(mm, what, "use a smaller n");
+    dd *A = scratch<dd>(mm, what, LIMIT_HINT);
+    dd *R = scratch<dd>(mm, what, LIMIT_HINT);
+    dd *Tm = scratch<dd>(mm, what, LIMIT_HINT);
     for (size_t i = 0; i < mm; i++) A[i] = R[i] = dd_of(0.0);
     for (int64_t i = 0; i + 1 < m; i++) {
         for (int64_t j = 1; j <= i + 1; j++)
@@ -645,8 +649,8 @@ Lower squaring_lower(const Problem &P) {
 // take a full logarithm), and log j!, log (n - j)! accumulate them (their
 // rounding errors stay below 1e-24, far below the 1e-19 / n that the
 // products with j and n - j allow).  Terms are summed outward from j near
-// n/2 - s, where they peak, each direction stopping once its terms are below
-// e^-90 of the first and falling.
+// n/2 - s, where they peak for s < n/2, each direction stopping where a
+// bound on the rest (below) shows it negligible.
 // ---------------------------------------------------------------------------
 
 // log(z + e) from lz = log z, z > 1000.
@@ -758,6 +762,28 @@ dd sbt_logterm(const Sbt &S, const SbtState &t) {
     return dd_sub(dd_add(l, S.cst), dd_add(t.lfj, t.lfnj));
 }
 
+// Where to stop.  With q = j/n and p = (s + j)/n > q, term j is at most
+// P(Binomial(n, p) <= j) <= exp(-n K(q, p)), Chernoff's bound, K the
+// Kullback-Leibler divergence; here n K = bd0(j, s + j) + bd0(n - j, n - s -
+// j) (the linear parts cancel).  For the fixed gap p - q = s/n,
+// g(q) = K(q, q + s/n) has g''(q) = (s/n)^2 (1/(q (q + s/n)^2) + 1/((1 - q)
+// (1 - q - s/n)^2)) > 0: the bounds B_j = exp(-n g(j/n)) are log-concave in
+// j, so beyond a j where B_(j+e) / B_j = rho < 1 (e = +-1, the direction of
+// travel) every later ratio is at most rho, and all the terms after j add
+// up to at most B_j rho / (1 - rho).  The sum stops once that is below
+// e^-80 of the sum so far (the double-double sum resolves 1e-32).
+double sbt_kl(const Sbt &S, double j) {
+    return bd0(j, dd_add_d(S.s, j)) + bd0(S.N - j, dd_sub(S.top, dd_of(j)));
+}
+
+bool sbt_rest_negligible(const Sbt &S, double j, double e, double log_sum) {
+    const double jn = j + e;
+    if (jn < 0.0 || jn > S.jmax) return true;
+    const double b0 = -sbt_kl(S, j), lr = -sbt_kl(S, jn) - b0;
+    if (!(lr < -1e-3)) return false;
+    return b0 + lr - std::log1p(-std::exp(lr)) < log_sum - 80.0;
+}
+
 constexpr int VB = 1024; // terms per lane and block
 
 // log P(D_n^+ >= s/n), 0 < s < n; -Inf when no term exists.
@@ -776,13 +802,30 @@ dd sbt_log_upper(int n, dd s) {
     if (j0 > jmax) j0 = jmax;
     const SbtState st0 = sbt_state(S, j0);
     S.ref = sbt_logterm(S, st0);
+    // The terms are added as e^(l - shift), l their logarithm relative to
+    // the first; shift, a whole number, follows the largest term from e^40
+    // below it on (for s < n/2 the first term is about the largest; beyond,
+    // they rise first), so that no term overflows and the rescalings of the
+    // sum are few.
     dd sum = dd_of(1.0);
-    double *buf = scratch<double>(4 * VB, "the exact distribution of D_n", "use a smaller n");
+    double shift = 0.0;
+    auto add = [&](dd l) {
+        if (l.hi - shift > 40.0) {
+            const double ns = std::floor(l.hi);
+            sum = dd_mul_d(sum, exp_lite(dd_of(shift - ns)));
+            shift = ns;
+        }
+        sum = dd_add_d(sum, exp_lite(dd_add_d(l, -shift)));
+        return l.hi - shift;
+    };
+    auto log_sum = [&]() { return S.ref.hi + shift + std::log(sum.hi); };
+    double *bufh = scratch<double>(4 * VB, "the exact distribution of D_n", LIMIT_HINT);
+    double *bufl = scratch<double>(4 * VB, "the exact distribution of D_n", LIMIT_HINT);
     PollClock clock;
     const double topv = dd_val(S.top), sv = dd_val(s), lim = 1001.0 + 4.0;
     for (int dir = -1; dir <= 1; dir += 2) {
         SbtState t = st0;
-        double prevl = 0.0;
+        int since = 0;
         const double e = dir;
         for (;;) {
             const double jfar = t.j + e * 4 * VB;
@@ -807,7 +850,7 @@ dd sbt_log_upper(int n, dd s) {
                 const v4d ve = v_splat(e), vN = v_splat(S.N), zero = v_splat(0.0), one = v_splat(1.0);
                 const vdd vs = {v_splat(s.hi), v_splat(s.lo)}, vtop = {v_splat(S.top.hi), v_splat(S.top.lo)};
                 const vdd vcst = {v_splat(S.cst.hi), v_splat(S.cst.lo)}, vref = {v_splat(S.ref.hi), v_splat(S.ref.lo)};
-                double last = 0.0, before = 0.0;
+                double last = 0.0;
                 for (int step = 0; step < VB; step++) {
                     const vdd zj = {j, zero}, znj = {vN - j, zero};
                     const vdd zs = v_add_d(vs, j), zb = v_sub(vtop, vdd{j, zero});
@@ -827,12 +870,15 @@ dd sbt_log_upper(int n, dd s) {
                     j = j + ve;
                     vdd lv = v_add(v_mul_d(lsj, j - one), v_mul_d(lb, vN - j));
                     lv = v_sub(v_sub(v_add(lv, vcst), v_add(lfj, lfnj)), vref);
-                    for (int l = 0; l < 4; l++) buf[l * VB + step] = exp_lite(v_lane(lv, l));
-                    before = last;
-                    last = lv.hi[3];
+                    for (int l = 0; l < 4; l++) {
+                        bufh[l * VB + step] = lv.hi[l];
+                        bufl[l * VB + step] = lv.lo[l];
+                    }
                     poll(&clock, 4.0);
                 }
-                for (int q = 0; q < 4 * VB; q++) sum = dd_add_d(sum, buf[q]);
+                for (int q = 0; q < 4 * VB; q++) {
+                    last = add(dd{bufh[q], bufl[q]});
+                }
                 t.j = j[3];
                 t.lj = v_lane(lj, 3);
                 t.lnj = v_lane(lnj, 3);
@@ -840,8 +886,7 @@ dd sbt_log_upper(int n, dd s) {
                 t.lb = v_lane(lb, 3);
                 t.lfj = v_lane(lfj, 3);
                 t.lfnj = v_lane(lfnj, 3);
-                if (last < -90.0 && last < before) break;
-                prevl = last;
+                if (last < -40.0 && sbt_rest_negligible(S, t.j, e, log_sum())) break;
                 continue;
             }
             const double jn = t.j + e;
@@ -860,14 +905,15 @@ dd sbt_log_upper(int n, dd s) {
             t.lsj = log_move(t.lsj, dd_add_d(s, t.j), e);
             t.lb = log_move(t.lb, dd_sub(S.top, dd_of(t.j)), -e);
             t.j = jn;
-            const dd l = dd_sub(sbt_logterm(S, t), S.ref);
-            sum = dd_add_d(sum, exp_lite(l));
+            const double r = add(dd_sub(sbt_logterm(S, t), S.ref));
             poll(&clock, 1.0);
-            if (l.hi < -90.0 && l.hi < prevl) break;
-            prevl = l.hi;
+            if (r < -40.0 && ++since >= 16) {
+                since = 0;
+                if (sbt_rest_negligible(S, t.j, e, log_sum())) break;
+            }
         }
     }
-    return dd_add(S.ref, dd_log_fast(sum));
+    return dd_add(dd_add_d(S.ref, shift), dd_log_fast(sum));
 }
 
 // Where the complement needs care: P(D^+ >= d) below this, the band.
@@ -875,6 +921,19 @@ constexpr double P1_SWITCH = 1.5e-15;
 constexpr double COND_MAX = 1e6;
 
 } // namespace
+
+// P(D_n^+ >= s/n) and its complement, 0 < s < n, from the double-double
+// SBT sum: the complement 1 - p1 in double-double, rounded once.
+void kolmogorov_one_sided_upper(int n, dd s, xp *p1, xp *comp) {
+    const dd lp1 = sbt_log_upper(n, s);
+    if (lp1.hi == -INFINITY) {
+        *p1 = xp_zero();
+        *comp = xp_make(1.0);
+        return;
+    }
+    *p1 = xp_exp_dd(lp1);
+    *comp = xp_make(dd_val(dd_sub(dd_of(1.0), lp1.hi > -700.0 ? dd_exp(lp1) : dd_of(0.0))));
+}
 
 // ---------------------------------------------------------------------------
 // The driver.

@@ -16,6 +16,20 @@ hook_kolmogorov <- function(d, n, alt = 0L, upper = FALSE) {
   .Call(ext_routine("ksx_hook_kolmogorov"), d, as.integer(n), as.integer(alt), upper)
 }
 
+# Both tails of the two-sided law (1 < n d < n) by one method of the exact
+# engine: "auto" (as chosen, with its fallbacks), "spectral" (no fallback),
+# "direct" (the direct power), "band" (2 p1 - p1^2/2 from the SBT sum),
+# "squaring" (repeated squaring), "crossing" (the checkpoint recursion).
+# Returns c(lower, upper, log_lower, log_upper, method, modes), the method
+# as its number in that list from 0, all NA (method -1) where the method
+# declined after a failed check.
+kolmogorov_methods <- c("auto", "spectral", "direct", "band", "squaring", "crossing")
+hook_kolmogorov_method <- function(d, n, method = "auto") {
+  r <- .Call(ext_routine("ksx_hook_kolmogorov_method"), d, as.integer(n), match(method, kolmogorov_methods) - 1L)
+  names(r) <- c("lower", "upper", "log_lower", "log_upper", "method", "modes")
+  r
+}
+
 # Density of the one-sample statistic, c(density, log density).  With a
 # route (0 as the default choice, 1 the checkpoint recursion, 2 the
 # differentiated SBT sum, 3 Abel's, 4 the two-sided bound form) it is
