@@ -88,6 +88,23 @@ SEXP ksx_hook_kolmogorov_method(SEXP sd, SEXP sn, SEXP smethod) {
     return out;
 }
 
+// .Call(ksx_hook_kolmogorov_q, p, n, lower, logp, alt): qkolmogorov's
+// answer and the number of exact evaluations it took, c(q, evals).
+SEXP ksx_hook_kolmogorov_q(SEXP sp, SEXP sn, SEXP slower, SEXP slogp, SEXP salt) {
+    const double p = single(sp, "p");
+    const int n = whole(sn, "n", 1, INT_MAX);
+    const bool lower = whole(slower, "lower", 0, 1), logp = whole(slogp, "logp", 0, 1);
+    const int alt = alternative(salt);
+    if (std::isnan(p) || bad_prob(p, logp)) Rf_error("'p' must be a probability");
+    int evals = 0;
+    const double q = kolmogorov_q(p, n, alt, lower, logp, &evals);
+    SEXP out = PROTECT(Rf_allocVector(REALSXP, 2));
+    REAL(out)[0] = q;
+    REAL(out)[1] = evals;
+    UNPROTECT(1);
+    return out;
+}
+
 // .Call(ksx_hook_kolmogorov_density, d, n, alt, route): the density by one
 // route (0 as dkolmogorov, 1 the checkpoint recursion, 2 the differentiated
 // SBT sum and 3 the differentiated Abel sum (one-sided), 4 the two-sided

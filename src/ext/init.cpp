@@ -13,6 +13,7 @@ namespace ksx {
 SEXP ksx_hook_kolmogorov(SEXP, SEXP, SEXP, SEXP);
 SEXP ksx_hook_kolmogorov_density(SEXP, SEXP, SEXP, SEXP);
 SEXP ksx_hook_kolmogorov_method(SEXP, SEXP, SEXP);
+SEXP ksx_hook_kolmogorov_q(SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP ksx_hook_discrete(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP ksx_hook_smirnov(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP ksx_hook_pow(SEXP, SEXP);
@@ -67,6 +68,7 @@ const R_CallMethodDef call_methods[] = {
     CALLDEF(ksx_hook_kolmogorov),
     CALLDEF(ksx_hook_kolmogorov_density),
     CALLDEF(ksx_hook_kolmogorov_method),
+    CALLDEF(ksx_hook_kolmogorov_q),
     CALLDEF(ksx_hook_discrete),
     CALLDEF(ksx_hook_smirnov),
     CALLDEF(ksx_hook_pow),

@@ -300,11 +300,6 @@ struct Law {
     int n, alt;
 };
 
-double law_p(double x, const void *law, bool lower, bool logp) {
-    const Law *l = static_cast<const Law *>(law);
-    return kolmogorov_p(x, l->n, l->alt, lower, logp);
-}
-
 } // namespace
 
 // Whether P(D >= d) is provably below 2^-1100, so that as a double it is 0
@@ -326,15 +321,107 @@ double kolmogorov_p(double d, int n, int alt, bool lower, bool logp) {
     return lower ? finish(lo, up, logp) : finish(up, lo, logp);
 }
 
-double kolmogorov_q(double p, int n, int alt, bool lower, bool logp) {
+namespace {
+
+// The limiting law as a Target's tail (in x = sqrt(n) d).
+double limit_tail(double x, const void *law, bool lower, bool logp) {
+    return limit_p(x, 1e-16, static_cast<const Law *>(law)->alt, lower, logp);
+}
+
+// The slope in x of the limiting law's steer, f/T, T the tail whose
+// logarithm steers: as target_eval does it (exact_view false), or the
+// smaller tail, as exact_eval does.
+double limit_steer_slope(double x, const Target &t, bool exact_view) {
+    const int alt = static_cast<const Law *>(t.law)->alt;
+    const bool near_one = (t.logp ? t.p : std::log(t.p)) > -0.7;
+    const bool on_lower = exact_view ? t.lower != near_one : t.lower && !near_one;
+    return std::exp(limit_d(x, alt, true) - limit_p(x, 1e-16, alt, on_lower, true));
+}
+
+// The test of qkolmogorov on one evaluation of both tails: ok exactly as
+// kolmogorov_p's value decides it, the steer from the logarithm of the
+// smaller tail, at full resolution also where the tail asked for is a
+// double near 1 (whose rounding would leave the steer flat over a hundred
+// doubles of d).  There the other tail is steered to where the tail asked
+// for rounds to p: 1 - p, moved by half an ulp of p toward the side where
+// the test fails.
+struct Quest {
+    int n, alt;
+    bool lower, logp, near_one;
+    double p, lp, lq; // p, log p, and log of the other tail's target
+};
+
+void exact_eval(double x, void *ctx, bool *ok, double *steer) {
+    const Quest *q = static_cast<const Quest *>(ctx);
+    double v, llo, lup;
+    if (!q->logp && x < 1.0 && kolmogorov_upper_negligible(x, q->n)) {
+        v = q->lower ? 1.0 : 0.0;
+        llo = 0.0;
+        lup = M_LN2 - 2.0 * static_cast<double>(q->n) * x * x; // the bound: a guide only
+    } else {
+        xp lo, up;
+        kolmogorov_tails(x, q->n, q->alt, &lo, &up);
+        v = q->lower ? finish(lo, up, q->logp) : finish(up, lo, q->logp);
+        llo = xp_log(lo);
+        lup = xp_log(up);
+    }
+    *ok = q->lower ? v >= q->p : v <= q->p;
+    if (q->lower) *steer = q->near_one ? q->lq - lup : llo - q->lp;
+    else *steer = q->near_one ? llo - q->lq : q->lp - lup;
+}
+
+} // namespace
+
+// The first guess comes from the limiting law, inverted by Newton's method
+// on its own steer and moved by the first correction of the expansion of
+// the exact law, P(D_n^+ >= d) ~ exp(-2 (sqrt(n) d + 1/(6 sqrt(n)))^2); the
+// limiting law's slope there makes the second evaluation a Newton step; the
+// grid inverter then goes on by secants on the exact values and brackets
+// the smallest double that reaches p.
+double kolmogorov_q(double p, int n, int alt, bool lower, bool logp, int *evals) {
+    if (evals) *evals = 0;
     const double zero = logp ? -INFINITY : 0.0, one = logp ? 0.0 : 1.0;
     const double lo = bottom(n, alt);
     if (p == (lower ? zero : one)) return lo;
     if (p == (lower ? one : zero)) return 1.0;
     const Law law = {n, alt};
-    Target t = {law_p, &law, lower, logp, p, true, false};
-    const double g = limit_guess(p, alt, lower, logp) / stephens(n);
-    return solve_double(target_eval, &t, lo, 1.0, g < 1.0 ? g : 0.5, nullptr);
+    Quest t;
+    t.n = n;
+    t.alt = alt;
+    t.lower = lower;
+    t.logp = logp;
+    t.p = p;
+    t.lp = logp ? p : std::log(p);
+    t.near_one = t.lp > -0.7;
+    if (logp) {
+        t.lq = std::log(-std::expm1(p));
+    } else {
+        // The tail asked for rounds to at least p (lower) or at most p from
+        // half an ulp of p beyond it.
+        const double half = lower ? 0.5 * (p - std::nextafter(p, 0.0)) : 0.5 * (std::nextafter(p, 2.0) - p);
+        t.lq = std::log(lower ? (1.0 - p) + half : (1.0 - p) - half);
+    }
+    Target tl = {limit_tail, &law, lower, logp, p, true, false};
+    double x = limit_guess(p, alt, lower, logp);
+    for (int k = 0; k < 8; k++) {
+        bool ok;
+        double steer;
+        target_eval(x, &tl, &ok, &steer);
+        const double step = steer / limit_steer_slope(x, tl, false);
+        if (!std::isfinite(step)) break;
+        double xn = x - step;
+        if (xn < 0.5 * x) xn = 0.5 * x;
+        if (xn > 2.0 * x) xn = 2.0 * x;
+        const bool done = std::fabs(xn - x) <= 1e-13 * x;
+        x = xn;
+        if (done) break;
+    }
+    const double rn = std::sqrt(static_cast<double>(n));
+    double g = (x - 1.0 / (6.0 * rn)) / rn;
+    if (!(g > lo && g < 1.0)) g = x / stephens(n);
+    if (!(g > lo && g < 1.0)) g = 0.5 * (lo + 1.0);
+    const double slope = rn * limit_steer_slope(g * rn + 1.0 / (6.0 * rn), tl, true);
+    return solve_double(exact_eval, &t, lo, 1.0, g, evals, slope);
 }
 
 // The order statistics of n uniforms as normalised partial sums of n + 1
@@ -386,7 +473,7 @@ SEXP ksx_d_kolmogorov(SEXP x, SEXP n, SEXP logp, SEXP alt) {
 SEXP ksx_q_kolmogorov(SEXP p, SEXP n, SEXP lower, SEXP logp, SEXP alt) {
     const char *name = "n";
     return pq_routine(p, 1, &n, &name, lower, logp, alt, true, [](double v, const int *s, int al, bool lo, bool lg) {
-        return kolmogorov_q(v, s[0], al, lo, lg);
+        return kolmogorov_q(v, s[0], al, lo, lg, nullptr);
     });
 }
 

@@ -27,7 +27,8 @@ xp kolmogorov_density(double d, int n, int alt);
 // logged when logp; the smallest double d with P(D <= d) >= p (or P(D > d)
 // <= p); one draw of D, with e room for n doubles.
 double kolmogorov_p(double d, int n, int alt, bool lower, bool logp);
-double kolmogorov_q(double p, int n, int alt, bool lower, bool logp);
+// *evals (if given) gets the number of exact evaluations the quantile took.
+double kolmogorov_q(double p, int n, int alt, bool lower, bool logp, int *evals);
 double kolmogorov_draw(int n, int alt, double *e);
 
 // The two-sided law's exact engine for 1 < s = n d < n

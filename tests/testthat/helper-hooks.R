@@ -30,6 +30,12 @@ hook_kolmogorov_method <- function(d, n, method = "auto") {
   r
 }
 
+# qkolmogorov's answer and the number of exact evaluations it took:
+# c(q, evals).
+hook_kolmogorov_q <- function(p, n, lower = TRUE, logp = FALSE, alt = 0L) {
+  .Call(ext_routine("ksx_hook_kolmogorov_q"), p, as.integer(n), as.integer(lower), as.integer(logp), as.integer(alt))
+}
+
 # Density of the one-sample statistic, c(density, log density).  With a
 # route (0 as the default choice, 1 the checkpoint recursion, 2 the
 # differentiated SBT sum, 3 Abel's, 4 the two-sided bound form) it is

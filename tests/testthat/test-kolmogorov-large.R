@@ -133,3 +133,27 @@ test_that("tails far below the double range at large n keep their logarithms", {
   expect_equal(l, log(2) - 2 * 0.05^2 * 1e6, tolerance = 1e-3)
   expect_identical(pkolmogorov(0.05, 1e6, lower.tail = FALSE, log.p = FALSE), 0)
 })
+
+test_that("quantiles at large n are the smallest double reaching p, in a handful of evaluations", {
+  evals <- NULL
+  for (n in c(2000, 1e5, 1e6)) for (lower in c(TRUE, FALSE)) {
+    p <- c(0.01, 0.3, 0.95, 0.999)
+    r <- vapply(p, function(x) hook_kolmogorov_q(x, n, lower), numeric(2))
+    d <- r[1, ]
+    evals <- c(evals, r[2, ])
+    expect_identical(qkolmogorov(p, n, lower.tail = lower), d)
+    at <- pkolmogorov(d, n, lower.tail = lower)
+    before <- pkolmogorov(prev_double(d), n, lower.tail = lower)
+    if (lower) expect_true(all(at >= p & before < p), info = paste(n, lower))
+    else expect_true(all(at <= p & before > p), info = paste(n, lower))
+  }
+  # Deep tails through the logarithm, and the one-sided law.
+  lp <- log(c(1e-30, 1e-200))
+  d <- qkolmogorov(lp, 1e5, lower.tail = FALSE, log.p = TRUE)
+  expect_true(all(pkolmogorov(d, 1e5, lower.tail = FALSE, log.p = TRUE) <= lp))
+  expect_true(all(pkolmogorov(prev_double(d), 1e5, lower.tail = FALSE, log.p = TRUE) > lp))
+  d <- qkolmogorov(0.05, 1e6, lower.tail = FALSE, alternative = "greater")
+  expect_lte(pkolmogorov(d, 1e6, lower.tail = FALSE, alternative = "greater"), 0.05)
+  expect_gt(pkolmogorov(prev_double(d), 1e6, lower.tail = FALSE, alternative = "greater"), 0.05)
+  expect_lte(mean(evals), 6)
+})
