@@ -548,13 +548,22 @@ Lower direct_lower(const Problem &P) {
     const int64_t n = static_cast<int64_t>(P.N);
     for (int64_t step = 0; step < n; step++) {
         for (int64_t i = 0; i + 1 < m; i++) {
+            // Entries 1/(t! e) below 1e-17 (t > GR_DD) need only their
+            // high parts times v's: what is dropped is below 1e-33 |v|.
             dd acc = dd_of(0.0);
+            double tail = 0.0;
             const int64_t j0 = i + 1 - DIRECT_BAND > 0 ? i + 1 - DIRECT_BAND : 0;
             for (int64_t j = j0; j <= i + 1; j++) {
-                const dd hij = j == 0 ? (i < P.ncol0 ? c0[i] : dd_of(0.0)) : fe[i - j + 1];
-                acc = dd_add(acc, dd_mul(hij, v[j]));
+                const int64_t t = i - j + 1;
+                if (j == 0) {
+                    if (i < P.ncol0) acc = dd_add(acc, dd_mul(c0[i], v[0]));
+                } else if (t > GR_DD) {
+                    tail = radd(tail, rmul(fe[t].hi, v[j].hi));
+                } else {
+                    acc = dd_add(acc, dd_mul(fe[t], v[j]));
+                }
             }
-            u[i] = acc;
+            u[i] = dd_add_d(acc, tail);
         }
         dd acc = dd_of(0.0);
         for (int64_t r = P.nlast - 1; r >= 0; r--) acc = dd_add(acc, dd_mul(lr[r], v[m - 1 - r]));
