@@ -5,8 +5,10 @@
 ks_test <- function(x, ...) UseMethod("ks_test")
 
 # Defaults for exact = NULL: the exact distribution is used up to these
-# sizes (one sample: n; two samples: m n), where it costs well under a second.
-exact_one_limit <- 1e4
+# sizes (one sample, continuous null: n; with jumps: n; two samples: m n),
+# where it costs about a second at most.
+exact_one_limit <- 1e6
+exact_discrete_limit <- 1e4
 exact_two_limit <- 1e8
 
 # ks_test's own arguments, suggested for misspelt ones.
@@ -165,7 +167,7 @@ ks_one <- function(x, nd, alternative, exact, tol, support, sig.level) {
     warn_call(paste("ties are present, which have probability 0 under a continuous null:",
                     "the p-value is that of the statistic as computed from the tied data"),
               "ksdist_warning_ties")
-  use_exact <- if (is.null(exact)) n <= exact_one_limit else exact
+  use_exact <- if (is.null(exact)) n <= (if (discrete) exact_discrete_limit else exact_one_limit) else exact
   if (use_exact && discrete) {
     p <- .Call(.ext$ksx_discrete_pvalue, D, n, range$lo, range$hi, alternative)
     crit <- .Call(.ext$ksx_q_discrete, sig.level, n, range$lo, range$hi, FALSE, FALSE, alternative)

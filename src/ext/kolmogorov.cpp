@@ -88,13 +88,28 @@ SbtTerms sbt_terms(int n, dd s) {
     return t;
 }
 
+// Summed outward from j near n/2 - s, where the terms peak for s < n/2,
+// each direction stopping where the bound of sbt_log_rest (Chernoff's, its
+// proof in kolmogorov_spectral.cpp) shows the rest below e^-40 of the sum:
+// at large n and d only the terms near the peak are formed.
 xp sbt_upper(int n, dd s) {
     const SbtTerms t = sbt_terms(n, s);
     LogSum sum = {-INFINITY, dd_of(0.0)};
     PollClock work;
-    for (double j = 0.0; j <= t.jmax; j += 1.0) {
-        logsum_add(&sum, sbt_log_term(&t, j));
-        poll(&work, 64.0);
+    double j0 = std::floor(t.N / 2.0 - t.sv);
+    if (!(j0 >= 0.0)) j0 = 0.0;
+    if (j0 > t.jmax) j0 = t.jmax;
+    for (int dir = -1; dir <= 1; dir += 2) {
+        const double e = dir;
+        int since = 0;
+        for (double j = dir < 0 ? j0 : j0 + 1.0; j >= 0.0 && j <= t.jmax; j += e) {
+            logsum_add(&sum, sbt_log_term(&t, j));
+            poll(&work, 64.0);
+            if (++since >= 64) {
+                since = 0;
+                if (sbt_log_rest(t.N, t.s, t.jmax, j, e) < sum.ref + std::log(sum.acc.hi) - 40.0) break;
+            }
+        }
     }
     return logsum_value(&sum);
 }
@@ -220,12 +235,15 @@ bool kolmogorov_tails(double d, int n, int alt, xp *lower, xp *upper) {
             *upper = one;
             return true;
         }
-        xp p1, comp;
-        kolmogorov_one_sided_upper(n, s, &p1, &comp);
+        // From d = 1/2 on the double-double sum (short there), so that the
+        // two-sided tail is exactly twice this one.
+        xp p1, comp = xp_nan();
+        if (d >= 0.5) kolmogorov_one_sided_upper(n, s, &p1, &comp);
+        else p1 = sbt_upper(n, s);
         p1 = at_most_one(p1);
         *upper = p1;
         if (xp_value(p1) <= 0.99) {
-            *lower = at_most_one(comp);
+            *lower = std::isnan(comp.m) ? xp_one_minus(p1) : at_most_one(comp);
             return true;
         }
         double kappa = INFINITY;
@@ -233,6 +251,13 @@ bool kolmogorov_tails(double d, int n, int alt, xp *lower, xp *upper) {
         if (s.hi <= 40.0) v = abel_lower(n, s, &kappa);
         if (kappa <= 1e14) {
             *lower = at_most_one(xp_make(v < 0.0 ? 0.0 : v));
+            return true;
+        }
+        // 1 - p1 from the double-double sum, whose terms are exact to
+        // 1e-18: within 1e-14 relative while it is above 2e-4.
+        if (std::isnan(comp.m)) kolmogorov_one_sided_upper(n, s, &p1, &comp);
+        if (xp_value(comp) >= 2e-4) {
+            *lower = at_most_one(comp);
             return true;
         }
         const Crossing cr = cont_crossing(n, s, alt);

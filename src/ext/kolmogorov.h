@@ -78,6 +78,10 @@ inline double sbt_log_term(const SbtTerms *t, double j) {
 }
 // P(D_n^+ >= s / n), 0 < s < n.
 xp sbt_upper(int n, dd s);
+// The log of a bound on the sum of the SBT terms after term j, in the
+// direction e = +-1, for terms j' <= jmax: -Inf when there are none, +Inf
+// when no bound is had yet (the proof is in kolmogorov_spectral.cpp).
+double sbt_log_rest(double N, dd s, double jmax, double j, double e);
 
 // The checkpoints of a continuous null: a_i = i/n - d (count at most i - 1)
 // and b_j = (j-1)/n + d (count at least j), merged.

@@ -771,26 +771,8 @@ dd sbt_logterm(const Sbt &S, const SbtState &t) {
     return dd_sub(dd_add(l, S.cst), dd_add(t.lfj, t.lfnj));
 }
 
-// Where to stop.  With q = j/n and p = (s + j)/n > q, term j is at most
-// P(Binomial(n, p) <= j) <= exp(-n K(q, p)), Chernoff's bound, K the
-// Kullback-Leibler divergence; here n K = bd0(j, s + j) + bd0(n - j, n - s -
-// j) (the linear parts cancel).  For the fixed gap p - q = s/n,
-// g(q) = K(q, q + s/n) has g''(q) = (s/n)^2 (1/(q (q + s/n)^2) + 1/((1 - q)
-// (1 - q - s/n)^2)) > 0: the bounds B_j = exp(-n g(j/n)) are log-concave in
-// j, so beyond a j where B_(j+e) / B_j = rho < 1 (e = +-1, the direction of
-// travel) every later ratio is at most rho, and all the terms after j add
-// up to at most B_j rho / (1 - rho).  The sum stops once that is below
-// e^-80 of the sum so far (the double-double sum resolves 1e-32).
-double sbt_kl(const Sbt &S, double j) {
-    return bd0(j, dd_add_d(S.s, j)) + bd0(S.N - j, dd_sub(S.top, dd_of(j)));
-}
-
 bool sbt_rest_negligible(const Sbt &S, double j, double e, double log_sum) {
-    const double jn = j + e;
-    if (jn < 0.0 || jn > S.jmax) return true;
-    const double b0 = -sbt_kl(S, j), lr = -sbt_kl(S, jn) - b0;
-    if (!(lr < -1e-3)) return false;
-    return b0 + lr - std::log1p(-std::exp(lr)) < log_sum - 80.0;
+    return sbt_log_rest(S.N, S.s, S.jmax, j, e) < log_sum - 80.0;
 }
 
 constexpr int VB = 1024; // terms per lane and block
@@ -930,6 +912,27 @@ constexpr double P1_SWITCH = 1.5e-15;
 constexpr double COND_MAX = 1e6;
 
 } // namespace
+
+// Where to stop.  With q = j/n and p = (s + j)/n > q, term j is at most
+// P(Binomial(n, p) <= j) <= exp(-n K(q, p)), Chernoff's bound, K the
+// Kullback-Leibler divergence; here n K = bd0(j, s + j) + bd0(n - j, n - s -
+// j) (the linear parts cancel).  For the fixed gap p - q = s/n,
+// g(q) = K(q, q + s/n) has g''(q) = (s/n)^2 (1/(q (q + s/n)^2) + 1/((1 - q)
+// (1 - q - s/n)^2)) > 0: the bounds B_j = exp(-n g(j/n)) are log-concave in
+// j, so beyond a j where B_(j+e) / B_j = rho < 1 (e = +-1, the direction of
+// travel) every later ratio is at most rho, and all the terms after j add
+// up to at most B_j rho / (1 - rho).  The double-double sum stops once that
+// is below e^-80 of the sum so far (it resolves 1e-32), the double one in
+// kolmogorov.cpp below e^-40.
+double sbt_log_rest(double N, dd s, double jmax, double j, double e) {
+    const double jn = j + e;
+    if (jn < 0.0 || jn > jmax) return -INFINITY;
+    const dd top = dd_sub(dd_of(N), s);
+    const double b0 = -(bd0(j, dd_add_d(s, j)) + bd0(N - j, dd_sub(top, dd_of(j))));
+    const double lr = -(bd0(jn, dd_add_d(s, jn)) + bd0(N - jn, dd_sub(top, dd_of(jn)))) - b0;
+    if (!(lr < -1e-3)) return INFINITY;
+    return b0 + lr - std::log1p(-std::exp(lr));
+}
 
 // P(D_n^+ >= s/n) and its complement, 0 < s < n, from the double-double
 // SBT sum: the complement 1 - p1 in double-double, rounded once.
