@@ -108,14 +108,15 @@ SEXP ksx_hook_kolmogorov_q(SEXP sp, SEXP sn, SEXP slower, SEXP slogp, SEXP salt)
 // .Call(ksx_hook_kolmogorov_density, d, n, alt, route): the density by one
 // route (0 as dkolmogorov, 1 the checkpoint recursion, 2 the differentiated
 // SBT sum and 3 the differentiated Abel sum (one-sided), 4 the two-sided
-// bound form (d < 1/2); routes 1 to 4 need d inside the support).  Returns
-// c(value, log, aux): aux is kappa for routes 2 and 3, the relative
-// half-width for route 4, NA otherwise.
+// bound form (d < 1/2), 5 the differentiated spectral sum (two-sided; NA
+// where it does not apply); routes 1 to 5 need d inside the support).
+// Returns c(value, log, aux): aux is kappa for routes 2, 3 and 5, the
+// relative half-width for route 4, NA otherwise.
 SEXP ksx_hook_kolmogorov_density(SEXP sd, SEXP sn, SEXP salt, SEXP sroute) {
     const double d = single(sd, "d");
     const int n = whole(sn, "n", 1, INT_MAX);
     const int alt = alternative(salt);
-    const int route = whole(sroute, "route", 0, 4);
+    const int route = whole(sroute, "route", 0, 5);
     double aux = NA_REAL;
     xp v;
     if (route == 0) {
@@ -126,13 +127,18 @@ SEXP ksx_hook_kolmogorov_density(SEXP sd, SEXP sn, SEXP salt, SEXP sroute) {
             Rf_error("'d' must lie inside the support");
         if ((route == 2 || route == 3) && alt == ALT_TWO) Rf_error("routes 2 and 3 are one-sided");
         if (route == 4 && !(alt == ALT_TWO && d < 0.5)) Rf_error("route 4 is two-sided, d < 1/2");
-        v = kolmogorov_density_route(n, s, alt, route, &aux);
+        if (route == 5 && alt != ALT_TWO) Rf_error("route 5 is two-sided");
+        if (route == 5) {
+            if (!kolmogorov_spectral_density(n, s, &v, &aux)) v = xp{NA_REAL, 0};
+        } else {
+            v = kolmogorov_density_route(n, s, alt, route, &aux);
+        }
     }
     SEXP out = PROTECT(Rf_allocVector(REALSXP, 3));
     REAL(out)[0] = xp_value(v);
     REAL(out)[1] = xp_log(v);
     REAL(out)[2] = aux;
-    if (std::isnan(v.m)) REAL(out)[0] = REAL(out)[1] = R_NaN;
+    if (std::isnan(v.m)) REAL(out)[0] = REAL(out)[1] = R_IsNA(v.m) ? NA_REAL : R_NaN;
     UNPROTECT(1);
     return out;
 }

@@ -53,6 +53,11 @@ struct SpectralTails {
     int method, modes;
 };
 bool kolmogorov_exact_tails(int n, dd s, int force, SpectralTails *out);
+// The two-sided density n dP(D_n < d)/ds at d = s/n from the spectral sum
+// (kolmogorov_spectral.cpp); false where it does not apply or a check
+// fails.  *kappa: the sum of the absolute values of its terms over the
+// result (each term is good to about 1e-14 relative).
+bool kolmogorov_spectral_density(int n, dd s, xp *f, double *kappa);
 // P(D_n^+ >= s/n) and 1 minus it, 0 < s < n, each to about an ulp, by the
 // SBT sum in double-double with a proven early stop (kolmogorov_spectral.cpp).
 void kolmogorov_one_sided_upper(int n, dd s, xp *p1, xp *comp);

@@ -249,6 +249,8 @@ struct Problem {
     int ncol0, nlast;
     dd col0[G0 + 1];         // H[i][0], i < ncol0
     dd last[DIRECT_BAND + 1]; // H[m-1][m-1-r], r < nlast
+    // Their derivatives in s (h = k - s falls as s rises), for the density.
+    dd col0s[G0 + 1], lasts[DIRECT_BAND + 1];
 };
 
 // 1 - h^p, also for h near 1: (1 - h)(1 + h + ... + h^(p-1)) there.
@@ -299,6 +301,25 @@ void setup(Problem *P, int n, dd s) {
         }
         P->last[r] = r + 1 < NFACT ? dd_mul(v, T.fact[r + 1]) : dd_of(0.0);
     }
+    // d/ds (1 - h^(p+1))/(p+1)! = h^p / p!; at the corner (r = m - 1 <= 36)
+    // 2 (h^(m-1) - (2h - 1)_+^(m-1)) / (m-1)!.
+    dd hp = dd_of(1.0);
+    const int most = P->ncol0 > P->nlast ? P->ncol0 : P->nlast;
+    for (int i = 0; i < most; i++) {
+        const dd f = i < NFACT ? dd_mul(hp, T.fact[i]) : dd_of(0.0);
+        if (i < P->ncol0) P->col0s[i] = f;
+        if (i < P->nlast) P->lasts[i] = f;
+        hp = dd_mul(hp, P->h);
+    }
+    if (m - 1 <= DIRECT_BAND) {
+        dd hm = dd_of(1.0), gm = dd_of(1.0);
+        const dd g = dd_sub(dd_add(P->h, P->h), dd_of(1.0));
+        for (int64_t l = 0; l < m - 1; l++) {
+            hm = dd_mul(hm, P->h);
+            gm = dd_mul(gm, g);
+        }
+        P->lasts[m - 1] = dd_mul(dd_ldexp(g.hi > 0.0 ? dd_sub(hm, gm) : hm, 1), T.fact[m - 1]);
+    }
 }
 
 // ---------------------------------------------------------------------------
@@ -310,6 +331,9 @@ void setup(Problem *P, int n, dd s) {
 struct Work {
     dd *x, *d2;
     double *xd, *d2d;
+    // For the density: x's derivatives in theta and in s, and their second
+    // differences, in double-double (null when not wanted).
+    dd *yt, *d2t, *ys, *d2s;
     PollClock clock;
 };
 
@@ -438,6 +462,95 @@ Mode find_mode(const Problem &P, dd theta0, Work *w) {
     return o;
 }
 
+// How mode j moves with s, for the density: theta' = -phi_s / phi_theta
+// (the implicit function theorem on the last row's residual), and the
+// weight c = x_c^2 / (x^T J x) by
+//   c' = 2 x_c y_c / (x^T J x) - x_c^2 2 (x^T J y) / (x^T J x)^2,
+// y = x_s + x_theta theta' (J symmetric, so x^T J y = y^T J x).  x_theta and
+// x_s (at fixed theta, with the first column and the last row moving with
+// s) run the recurrence differentiated, in double-double like x: the last
+// row's sums cancel by a factor of about s^2 in both derivatives.
+void mode_slope(const Problem &P, dd theta, Work *w, dd *dtheta, dd *dc) {
+    const Tables &T = tables();
+    const int64_t m = P.m, c = P.k - 1;
+    dd *x = w->x, *yt = w->yt, *ys = w->ys;
+    const dd Th = dd_mul(DD_E, theta);
+    const dd lam = dd_sub(DD_E, Th);
+    x[0] = dd_of(1.0);
+    yt[0] = ys[0] = dd_of(0.0);
+    const int64_t direct_end = G0 < m - 1 ? G0 : m - 1;
+    for (int64_t i = 0; i < direct_end; i++) {
+        dd a = dd_mul(lam, x[i]);
+        dd at = dd_sub(dd_mul(lam, yt[i]), dd_mul(DD_E, x[i]));
+        dd as = dd_sub(dd_mul(lam, ys[i]), dd_mul(P.col0s[i], x[0]));
+        for (int64_t j = 0; j <= i; j++) {
+            const dd hij = j == 0 ? P.col0[i] : T.fact[i - j + 1];
+            a = dd_sub(a, dd_mul(hij, x[j]));
+            at = dd_sub(at, dd_mul(hij, yt[j]));
+            as = dd_sub(as, dd_mul(hij, ys[j]));
+        }
+        x[i + 1] = a;
+        yt[i + 1] = at;
+        ys[i + 1] = as;
+    }
+    if (m - 1 > G0) {
+        dd *d2 = w->d2, *d2t = w->d2t, *d2s = w->d2s;
+        for (int64_t j = 1; j < G0; j++) {
+            d2[j] = dd_sub(dd_sub(x[j + 1], x[j]), dd_sub(x[j], x[j - 1]));
+            d2t[j] = dd_sub(dd_sub(yt[j + 1], yt[j]), dd_sub(yt[j], yt[j - 1]));
+            d2s[j] = dd_sub(dd_sub(ys[j + 1], ys[j]), dd_sub(ys[j], ys[j - 1]));
+        }
+        dd d1 = dd_sub(x[G0], x[G0 - 1]), d1t = dd_sub(yt[G0], yt[G0 - 1]), d1s = dd_sub(ys[G0], ys[G0 - 1]);
+        for (int64_t i = G0; i <= m - 2; i++) {
+            // D2x = -(e theta x + G D2x); its theta-derivative gains e x.
+            dd a = dd_mul(Th, x[i]);
+            dd at = dd_add(dd_mul(DD_E, x[i]), dd_mul(Th, yt[i]));
+            dd as = dd_mul(Th, ys[i]);
+            for (int r = 1; r <= GR_DD; r++) {
+                a = dd_add(a, dd_mul(T.ghat[r], d2[i - r]));
+                at = dd_add(at, dd_mul(T.ghat[r], d2t[i - r]));
+                as = dd_add(as, dd_mul(T.ghat[r], d2s[i - r]));
+            }
+            double tail = 0.0, tailt = 0.0, tails = 0.0;
+            for (int r = GR; r > GR_DD; r--) {
+                tail = radd(tail, rmul(T.ghat_hi[r], d2[i - r].hi));
+                tailt = radd(tailt, rmul(T.ghat_hi[r], d2t[i - r].hi));
+                tails = radd(tails, rmul(T.ghat_hi[r], d2s[i - r].hi));
+            }
+            d2[i] = dd_neg(dd_add_d(a, tail));
+            d2t[i] = dd_neg(dd_add_d(at, tailt));
+            d2s[i] = dd_neg(dd_add_d(as, tails));
+            d1 = dd_add(d1, d2[i]);
+            d1t = dd_add(d1t, d2t[i]);
+            d1s = dd_add(d1s, d2s[i]);
+            x[i + 1] = dd_add(x[i], d1);
+            yt[i + 1] = dd_add(yt[i], d1t);
+            ys[i + 1] = dd_add(ys[i], d1s);
+            poll(&w->clock, 192.0);
+        }
+    }
+    // phi = sum_r last[r] x[m-1-r] - lambda x[m-1].
+    dd pt = dd_sub(dd_mul(DD_E, x[m - 1]), dd_mul(lam, yt[m - 1]));
+    dd ps = dd_neg(dd_mul(lam, ys[m - 1]));
+    for (int64_t r = P.nlast - 1; r >= 0; r--) {
+        pt = dd_add(pt, dd_mul(P.last[r], yt[m - 1 - r]));
+        ps = dd_add(ps, dd_add(dd_mul(P.last[r], ys[m - 1 - r]), dd_mul(P.lasts[r], x[m - 1 - r])));
+    }
+    *dtheta = dd_neg(dd_div(ps, pt));
+    dd xjx = dd_of(0.0), xjy = dd_of(0.0);
+    for (int64_t i = 0; i < m; i++) {
+        const dd y = dd_add(ys[i], dd_mul(yt[i], *dtheta));
+        xjy = dd_add(xjy, dd_mul(x[m - 1 - i], y));
+        if (i == c) *dc = y; // y_c for now
+    }
+    for (int64_t i = 0; i < c; i++) xjx = dd_add(xjx, dd_mul(x[i], x[m - 1 - i]));
+    xjx = dd_add(dd_add(xjx, xjx), dd_mul(x[c], x[c]));
+    const dd xc = x[c];
+    const dd first = dd_div(dd_ldexp(dd_mul(xc, *dc), 1), xjx);
+    const dd second = dd_div(dd_ldexp(dd_mul(dd_mul(xc, xc), xjy), 1), dd_mul(xjx, xjx));
+    *dc = dd_sub(first, second);
+}
+
 // A lower tail P(D_n < d) as computed: its double-double value, or, when
 // below e^-700, only its logarithm (then v = 0, tiny).
 struct Lower {
@@ -451,9 +564,28 @@ Lower lower_of_log(dd lg) {
 }
 
 // The spectral sum; false on a failed check.
-bool spectral_lower(const Problem &P, Lower *out, int *modes) {
+// With slope, also the sum of the modes' derivatives in s,
+//   d/ds [c_j (1 - theta_j)^n] = (c_j' - c_j n theta_j' / (1 - theta_j)) (1 - theta_j)^n,
+// relative to the first term's exponential as the lower tail's terms are,
+// with the sum of their absolute values.
+struct Slope {
+    dd sum;
+    double abs;
+    dd lref; // the first term's log, which the sums are relative to
+};
+
+bool spectral_lower(const Problem &P, Lower *out, int *modes, Slope *slope) {
     const int64_t m = P.m;
     Work w;
+    w.yt = w.d2t = w.ys = w.d2s = nullptr;
+    if (slope) {
+        w.yt = scratch<dd>(static_cast<size_t>(m), "the exact density of D_n", LIMIT_HINT);
+        w.d2t = scratch<dd>(static_cast<size_t>(m), "the exact density of D_n", LIMIT_HINT);
+        w.ys = scratch<dd>(static_cast<size_t>(m), "the exact density of D_n", LIMIT_HINT);
+        w.d2s = scratch<dd>(static_cast<size_t>(m), "the exact density of D_n", LIMIT_HINT);
+        slope->sum = dd_of(0.0);
+        slope->abs = 0.0;
+    }
     w.x = scratch<dd>(static_cast<size_t>(m), "the exact distribution of D_n", LIMIT_HINT);
     w.d2 = scratch<dd>(static_cast<size_t>(m), "the exact distribution of D_n", LIMIT_HINT);
     w.xd = scratch<double>(static_cast<size_t>(m), "the exact distribution of D_n", LIMIT_HINT);
@@ -501,6 +633,16 @@ bool spectral_lower(const Problem &P, Lower *out, int *modes) {
         const dd rel = dd_sub(L, Lref);
         const dd term = rel.hi < -745.0 ? dd_of(0.0) : dd_mul(mo.c, dd_exp(rel));
         sum = dd_add(sum, term);
+        double dterm = 0.0;
+        if (slope && rel.hi >= -700.0) {
+            dd dtheta, dc;
+            mode_slope(P, mo.theta, &w, &dtheta, &dc);
+            const dd f = dd_div(dd_mul_d(dtheta, P.N), dd_sub(dd_of(1.0), mo.theta));
+            const dd t = dd_mul(dd_sub(dc, dd_mul(mo.c, f)), dd_exp(rel));
+            slope->sum = dd_add(slope->sum, t);
+            dterm = t.hi;
+            slope->abs = radd(slope->abs, std::fabs(dterm));
+        }
         // Stop after two successive terms below 1e-20 of the smaller tail
         // (and 1e-36 absolute): they fall like exp(-j^2 pi^2 / (8 x^2)).  A
         // lower tail below e^-700 is itself the smaller tail.
@@ -514,10 +656,12 @@ bool spectral_lower(const Problem &P, Lower *out, int *modes) {
         } else {
             negligible = std::fabs(term.hi) < 1e-20 * std::fabs(sum.hi);
         }
+        if (slope && !(std::fabs(dterm) < 1e-20 * std::fabs(slope->sum.hi))) negligible = false;
         small_run = negligible ? small_run + 1 : 0;
         if (small_run >= 2) break;
     }
     *modes = static_cast<int>(j);
+    if (slope) slope->lref = Lref;
     if (!ok || small_run < 2 || !(sum.hi > 0.0) || worst > 1e6) return false;
     const dd lg = dd_add(Lref, dd_log_fast(sum));
     Lower lo = lower_of_log(lg);
@@ -947,6 +1091,30 @@ void kolmogorov_one_sided_upper(int n, dd s, xp *p1, xp *comp) {
     *comp = xp_make(dd_val(dd_sub(dd_of(1.0), lp1.hi > -700.0 ? dd_exp(lp1) : dd_of(0.0))));
 }
 
+// The density of D_n at d = s/n from the spectral sum: n dP(D_n < d)/ds,
+// the modes differentiated (see Slope, mode_slope).  False where the
+// spectral sum does not apply (n < 300, n d < 8, sqrt(n) d > 4.1: the band
+// answers there) or a check fails; *kappa gets the sum of the absolute
+// values of the terms over their sum.
+bool kolmogorov_spectral_density(int n, dd s, xp *f, double *kappa) {
+    *kappa = INFINITY;
+    const double N = static_cast<double>(n);
+    const double d = dd_val(dd_div_d(s, N));
+    const double x = rmul(d, rsqrt(N));
+    if (n < 300 || !(d < 0.5) || rmul(x, x) > 20.0) return false;
+    Problem P;
+    setup(&P, n, s);
+    if (P.m <= 16) return false;
+    Lower lo;
+    int modes = 0;
+    Slope sl;
+    if (!spectral_lower(P, &lo, &modes, &sl)) return false;
+    if (!(sl.sum.hi > 0.0)) return false;
+    *kappa = rdiv(sl.abs, sl.sum.hi);
+    *f = xp_mul(xp_exp_dd(sl.lref), xp_make(rmul(N, dd_val(sl.sum))));
+    return true;
+}
+
 // ---------------------------------------------------------------------------
 // The driver.
 // ---------------------------------------------------------------------------
@@ -996,7 +1164,7 @@ bool kolmogorov_exact_tails(int n, dd s, int force, SpectralTails *out) {
         method = SPEC_DIRECT;
     } else {
         int modes = 0;
-        const bool ok = spectral_lower(P, &lo, &modes);
+        const bool ok = spectral_lower(P, &lo, &modes, nullptr);
         out->modes = modes;
         method = SPEC_SPECTRAL;
         if (!ok) {

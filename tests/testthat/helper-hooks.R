@@ -38,9 +38,10 @@ hook_kolmogorov_q <- function(p, n, lower = TRUE, logp = FALSE, alt = 0L) {
 
 # Density of the one-sample statistic, c(density, log density).  With a
 # route (0 as the default choice, 1 the checkpoint recursion, 2 the
-# differentiated SBT sum, 3 Abel's, 4 the two-sided bound form) it is
+# differentiated SBT sum, 3 Abel's, 4 the two-sided bound form, 5 the
+# differentiated spectral sum, two-sided, NA where it does not apply) it is
 # computed that way only and comes back as c(value, log, aux): aux is the
-# condition number for routes 2 and 3, the relative half-width for route 4.
+# condition number for routes 2, 3 and 5, the relative half-width for route 4.
 hook_kolmogorov_density <- function(d, n, alt = 0L, route = NULL) {
   r <- .Call(ext_routine("ksx_hook_kolmogorov_density"), d, as.integer(n), as.integer(alt),
              if (is.null(route)) 0L else as.integer(route))

@@ -158,3 +158,25 @@ test_that("quantiles at large n are the smallest double reaching p, in a handful
   expect_gt(pkolmogorov(prev_double(d), 1e6, lower.tail = FALSE, alternative = "greater"), 0.05)
   expect_lte(mean(evals), 6)
 })
+
+test_that("the differentiated spectral sum is the density", {
+  # Against the slope of the checkpoint recursion (a sum of positive terms),
+  # at random n and d where the spectral sum applies; the cancellation
+  # between its modes (kappa, up to 1e15 accepted) costs about 1e-29 kappa.
+  set.seed(17)
+  for (k in 1:8) {
+    n <- round(exp(runif(1, log(300), log(3000))))
+    d <- runif(1, 0.3, 4.4) / sqrt(n)
+    a <- hook_kolmogorov_density(d, n, 0L, 5L)
+    b <- hook_kolmogorov_density(d, n, 0L, 1L)
+    if (is.na(a[1])) next
+    expect_lte(abs(a[1] - b[1]) / b[1], 1e-15 + 1e-29 * a[3], label = sprintf("n = %d, d = %a", n, d))
+  }
+  # At large n it is dkolmogorov's, and the slope of pkolmogorov.
+  d <- 0.0025
+  f <- dkolmogorov(d, 1e6)
+  expect_identical(f, hook_kolmogorov_density(d, 1e6, 0L, 5L)[1])
+  h <- d * 1e-6
+  slope <- (pkolmogorov(d + h, 1e6) - pkolmogorov(d - h, 1e6)) / (2 * h)
+  expect_equal(f, slope, tolerance = 1e-6)
+})
