@@ -2,11 +2,13 @@
 // null, each tail computed directly (see kolmogorov.h), and the d/p/q/r
 // functions and .Call routines of pkolmogorov and its family.
 //
-// Accuracy: both tails to about 1e-13 relative or better (each a sum of
-// positive terms, or a short alternating sum in double-double whose
-// cancellation is measured), far below the double range too, against the
-// exact references of tests/testthat/ref-onesample.csv (Steck's determinant
-// in rational arithmetic, and the SBT and Abel sums in 240-bit arithmetic).
+// Accuracy: two-sided, both tails to about an ulp (kolmogorov_spectral.cpp,
+// against tests/testthat/ref-kolmogorov-large.csv); one-sided, about 1e-14
+// relative or better (each a sum of positive terms, or a short alternating
+// sum in double-double whose cancellation is measured), far below the
+// double range too, against the exact references of
+// tests/testthat/ref-kolmogorov-engine.csv (Steck's determinant in rational
+// arithmetic, and the SBT and Abel sums in 240-bit arithmetic).
 //
 // Write s = n d, kept exactly as a double-double (n d rounded to a double
 // can move d across 1/(2n) or 1/n, where the distribution changes form).
@@ -15,23 +17,26 @@
 //   d sum_{j=0}^{j < n - s} C(n, j) (d + j/n)^(j-1) (1 - d - j/n)^(n-j),
 // whose terms are (s / (s + j)) P(Binomial(n, (s + j)/n) = j): positive,
 // each evaluated in log space from Stirling-series and deviance terms that
-// do not cancel (logprob.h), summed with compensation.
+// do not cancel (logprob.h), summed with compensation outward from the
+// largest and stopped where a proven bound on the rest (sbt_log_rest)
+// allows.  From d = 1/2 on the double-double sum of kolmogorov_spectral.cpp
+// (there it is short), so that the two-sided tail is exactly twice it.
 //
 // One-sided lower tail, P(D_n^+ < d): 1 - P(D_n^+ >= d) loses nothing worth
 // speaking of while the upper tail is below 0.99.  Beyond, d is small and
 // Abel's identity turns the complement into the short alternating sum
 //   sum_{0 <= l < s} (-1)^l d C(n, l) (1 + (s - l)/n)^(n-l-1) ((s - l)/n)^l,
-// evaluated in double-double (it cancels by up to 1e12 for s near 30); the
-// boundary-crossing recursion (crossing.h) is the fallback when even that
-// cancels too much.
+// evaluated in double-double (it cancels by up to 1e12 for s near 30);
+// where that cancels too much, 1 minus the double-double SBT sum (within
+// 1e-14 while it is above 2e-4), and the boundary-crossing recursion
+// (crossing.h) below.
 //
-// Two-sided: for d >= 1/2 the events D^+ >= d and D^- >= d exclude each
-// other, so P(D_n >= d) = 2 P(D_n^+ >= d) exactly.  Below 1/2 both can
-// happen, but P(D^+ >= d, D^- >= d) <= P(D^+ >= d)^2 (the order statistics
-// are associated, one event increasing and the other decreasing in them),
-// so with p1 = P(D^+ >= d), 2 p1 - p1^2 / 2 is within p1 / 4 relative: used
-// once p1 < 2^-46.  Everywhere else the crossing recursion gives both tails,
-// checkpoints at i/n - d (count at most i - 1) and (i-1)/n + d (at least i).
+// Two-sided: n d <= 1 by the closed forms below; otherwise the exact engine
+// of kolmogorov_spectral.cpp (spectral sum, repeated squaring, direct power,
+// or the band 2 p1 - p1^2/2 for the deep upper tail and twice the one-sided
+// tail from d = 1/2), which picks the cheapest exact method and checks it;
+// the crossing recursion, checkpoints at i/n - d (count at most i - 1) and
+// (i-1)/n + d (at least i), where none of those applies.
 #include "kolmogorov.h"
 
 #include "args.h"

@@ -37,6 +37,10 @@ test_that("both tails and their logs are within 2e-15 of the reference", {
   expect_lte(max(err), 2e-15, label = sprintf("largest relative error (%s of n = %d, d = %a)",
                                               c("lower", "upper", "log lower", "log upper")[w[2]],
                                               ref$n[w[1]], ref$d[w[1]]))
+  # Lower tails near 1 are correctly rounded (1 - upper in double-double,
+  # rounded once).
+  near1 <- ref$upper < 0.01
+  expect_identical(got[near1, 1], ref$lower[near1])
   # Where both tails are at least 0.1 they add up to 1 within an ulp.
   both <- got[, 1] >= 0.1 & got[, 2] >= 0.1
   expect_true(all(abs(got[both, 1] + got[both, 2] - 1) <= 2^-53))
