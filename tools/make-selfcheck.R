@@ -68,7 +68,7 @@ ext_cases <- list(
   list("ksx_hook_kolmogorov", list(0.15, 50L, 0L, TRUE)),        # repeated squaring, both tails
   list("ksx_hook_kolmogorov", list(0.15, 50L, 0L, FALSE)),
   list("ksx_hook_kolmogorov", list(0.02, 5000L, 0L, TRUE)),      # spectral sum
-  list("ksx_hook_kolmogorov", list(0.05, 5000L, 0L, TRUE)),      # two-sided band, SBT lanes
+  list("ksx_hook_kolmogorov", list(0.026, 30000L, 0L, TRUE)),    # two-sided band, SBT lanes
   list("ksx_hook_kolmogorov", list(0.3, 100L, 0L, FALSE)),       # direct power
   list("ksx_hook_kolmogorov", list(0.3, 40L, 1L, TRUE)),         # SBT sum
   list("ksx_hook_kolmogorov", list(0.02, 300L, 1L, FALSE)),      # Abel's sum
