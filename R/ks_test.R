@@ -7,9 +7,11 @@
 ks_test <- function(x, ...) UseMethod("ks_test")
 
 # Defaults for exact = NULL: the exact distribution is used for one sample
-# up to this size, where it costs well under a second; for two samples where
-# its estimated cost is at most exact_two_seconds.
-exact_one_limit <- 1e4
+# up to these sizes (continuous null; null with jumps), where it costs about
+# a second at most; for two samples where its estimated cost is at most
+# exact_two_seconds.
+exact_one_limit <- 1e6
+exact_discrete_limit <- 1e5
 exact_two_seconds <- 1
 
 # ks_test's own arguments, suggested for misspelt ones.
@@ -195,7 +197,7 @@ ks_one <- function(x, nd, alternative, exact, tol, support, sig.level, B = NULL)
     warn_call(paste("ties are present, which have probability 0 under a continuous null:",
                     "the p-value is that of the statistic as computed from the tied data"),
               "ksdist_warning_ties")
-  use_exact <- if (is.null(exact)) n <= exact_one_limit else exact
+  use_exact <- if (is.null(exact)) n <= (if (discrete) exact_discrete_limit else exact_one_limit) else exact
   se <- NULL
   if (use_exact && discrete) {
     p <- .Call(.ext$ksx_discrete_pvalue, D, n, range$lo, range$hi, alternative)

@@ -65,8 +65,11 @@ table <- c(".module_cases <- list(", paste0(lines, c(rep(",", length(lines) - 1)
 # The second shared object: routine, arguments (c(value, log) results).
 suppressPackageStartupMessages(library(ksdist))
 ext_cases <- list(
-  list("ksx_hook_kolmogorov", list(0.15, 50L, 0L, TRUE)),        # crossing recursion, both tails
+  list("ksx_hook_kolmogorov", list(0.15, 50L, 0L, TRUE)),        # repeated squaring, both tails
   list("ksx_hook_kolmogorov", list(0.15, 50L, 0L, FALSE)),
+  list("ksx_hook_kolmogorov", list(0.02, 5000L, 0L, TRUE)),      # spectral sum
+  list("ksx_hook_kolmogorov", list(0.026, 30000L, 0L, TRUE)),    # two-sided band, SBT lanes
+  list("ksx_hook_kolmogorov", list(0.3, 100L, 0L, FALSE)),       # direct power
   list("ksx_hook_kolmogorov", list(0.3, 40L, 1L, TRUE)),         # SBT sum
   list("ksx_hook_kolmogorov", list(0.02, 300L, 1L, FALSE)),      # Abel's sum
   list("ksx_hook_kolmogorov", list(0.6, 2000L, 0L, TRUE)),       # far below the double range

@@ -45,17 +45,78 @@ SEXP ksx_hook_kolmogorov(SEXP sd, SEXP sn, SEXP salt, SEXP supper) {
     return upper ? p_and_log(up, lo) : p_and_log(lo, up);
 }
 
+// .Call(ksx_hook_kolmogorov_method, d, n, method): both tails of the
+// two-sided law for 1 < n d < n by one method of the exact engine: 0 as
+// chosen (with its fallbacks), 1 the spectral sum (no fallback), 2 the
+// direct power, 3 the SBT band, 4 repeated squaring, 5 the crossing
+// recursion.  Returns c(lower, upper, log lower, log upper, method, modes);
+// all NA (method -1) where the method declined (a failed check).
+SEXP ksx_hook_kolmogorov_method(SEXP sd, SEXP sn, SEXP smethod) {
+    const double d = single(sd, "d");
+    const int n = whole(sn, "n", 1, INT_MAX);
+    const int method = whole(smethod, "method", 0, 5);
+    const dd s = two_prod(static_cast<double>(n), d);
+    if (!(d < 1.0) || dd_cmp(s, dd_of(1.0)) <= 0) Rf_error("'d' must have 1 < n d < n");
+    if (method == SPEC_SQUARING && s.hi > 31.5) Rf_error("repeated squaring takes n d < 32");
+    if (method == SPEC_DIRECT && static_cast<double>(n) * s.hi > 2.5e7) Rf_error("the direct power takes n^2 d <= 2.5e7");
+    SpectralTails st;
+    bool ok;
+    if (method == SPEC_CROSSING) {
+        ContChecks g = cont_checks(n, s, ALT_TWO);
+        const Crossing cr = crossing(n, cont_next, &g, "the exact distribution of D_n");
+        st.lower = at_most_one(cr.stay);
+        st.upper = at_most_one(cr.leave);
+        st.method = SPEC_CROSSING;
+        st.modes = 0;
+        ok = true;
+    } else {
+        ok = kolmogorov_exact_tails(n, s, method, &st);
+    }
+    SEXP out = PROTECT(Rf_allocVector(REALSXP, 6));
+    double *o = REAL(out);
+    for (int i = 0; i < 6; i++) o[i] = NA_REAL;
+    o[4] = -1.0;
+    if (ok) {
+        o[0] = xp_value(st.lower);
+        o[1] = xp_value(st.upper);
+        o[2] = finish(st.lower, st.upper, true);
+        o[3] = finish(st.upper, st.lower, true);
+        o[4] = st.method;
+        o[5] = st.modes;
+    }
+    UNPROTECT(1);
+    return out;
+}
+
+// .Call(ksx_hook_kolmogorov_q, p, n, lower, logp, alt): qkolmogorov's
+// answer and the number of exact evaluations it took, c(q, evals).
+SEXP ksx_hook_kolmogorov_q(SEXP sp, SEXP sn, SEXP slower, SEXP slogp, SEXP salt) {
+    const double p = single(sp, "p");
+    const int n = whole(sn, "n", 1, INT_MAX);
+    const bool lower = whole(slower, "lower", 0, 1), logp = whole(slogp, "logp", 0, 1);
+    const int alt = alternative(salt);
+    if (std::isnan(p) || bad_prob(p, logp)) Rf_error("'p' must be a probability");
+    int evals = 0;
+    const double q = kolmogorov_q(p, n, alt, lower, logp, &evals);
+    SEXP out = PROTECT(Rf_allocVector(REALSXP, 2));
+    REAL(out)[0] = q;
+    REAL(out)[1] = evals;
+    UNPROTECT(1);
+    return out;
+}
+
 // .Call(ksx_hook_kolmogorov_density, d, n, alt, route): the density by one
 // route (0 as dkolmogorov, 1 the checkpoint recursion, 2 the differentiated
 // SBT sum and 3 the differentiated Abel sum (one-sided), 4 the two-sided
-// bound form (d < 1/2); routes 1 to 4 need d inside the support).  Returns
-// c(value, log, aux): aux is kappa for routes 2 and 3, the relative
-// half-width for route 4, NA otherwise.
+// bound form (d < 1/2), 5 the differentiated spectral sum (two-sided; NA
+// where it does not apply); routes 1 to 5 need d inside the support).
+// Returns c(value, log, aux): aux is kappa for routes 2, 3 and 5, the
+// relative half-width for route 4, NA otherwise.
 SEXP ksx_hook_kolmogorov_density(SEXP sd, SEXP sn, SEXP salt, SEXP sroute) {
     const double d = single(sd, "d");
     const int n = whole(sn, "n", 1, INT_MAX);
     const int alt = alternative(salt);
-    const int route = whole(sroute, "route", 0, 4);
+    const int route = whole(sroute, "route", 0, 5);
     double aux = NA_REAL;
     xp v;
     if (route == 0) {
@@ -66,13 +127,18 @@ SEXP ksx_hook_kolmogorov_density(SEXP sd, SEXP sn, SEXP salt, SEXP sroute) {
             Rf_error("'d' must lie inside the support");
         if ((route == 2 || route == 3) && alt == ALT_TWO) Rf_error("routes 2 and 3 are one-sided");
         if (route == 4 && !(alt == ALT_TWO && d < 0.5)) Rf_error("route 4 is two-sided, d < 1/2");
-        v = kolmogorov_density_route(n, s, alt, route, &aux);
+        if (route == 5 && alt != ALT_TWO) Rf_error("route 5 is two-sided");
+        if (route == 5) {
+            if (!kolmogorov_spectral_density(n, s, &v, &aux)) v = xp{NA_REAL, 0};
+        } else {
+            v = kolmogorov_density_route(n, s, alt, route, &aux);
+        }
     }
     SEXP out = PROTECT(Rf_allocVector(REALSXP, 3));
     REAL(out)[0] = xp_value(v);
     REAL(out)[1] = xp_log(v);
     REAL(out)[2] = aux;
-    if (std::isnan(v.m)) REAL(out)[0] = REAL(out)[1] = R_NaN;
+    if (std::isnan(v.m)) REAL(out)[0] = REAL(out)[1] = R_IsNA(v.m) ? NA_REAL : R_NaN;
     UNPROTECT(1);
     return out;
 }

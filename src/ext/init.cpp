@@ -13,6 +13,8 @@ namespace ksx {
 // The test hooks (hooks.cpp).
 SEXP ksx_hook_kolmogorov(SEXP, SEXP, SEXP, SEXP);
 SEXP ksx_hook_kolmogorov_density(SEXP, SEXP, SEXP, SEXP);
+SEXP ksx_hook_kolmogorov_method(SEXP, SEXP, SEXP);
+SEXP ksx_hook_kolmogorov_q(SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP ksx_hook_discrete(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP ksx_hook_smirnov(SEXP, SEXP, SEXP, SEXP, SEXP, SEXP);
 SEXP ksx_hook_pow(SEXP, SEXP);
@@ -79,6 +81,8 @@ const R_CallMethodDef call_methods[] = {
     // test hooks
     CALLDEF(ksx_hook_kolmogorov),
     CALLDEF(ksx_hook_kolmogorov_density),
+    CALLDEF(ksx_hook_kolmogorov_method),
+    CALLDEF(ksx_hook_kolmogorov_q),
     CALLDEF(ksx_hook_discrete),
     CALLDEF(ksx_hook_smirnov),
     CALLDEF(ksx_hook_pow),

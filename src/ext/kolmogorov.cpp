@@ -2,11 +2,13 @@
 // null, each tail computed directly (see kolmogorov.h), and the d/p/q/r
 // functions and .Call routines of pkolmogorov and its family.
 //
-// Accuracy: both tails to about 1e-13 relative or better (each a sum of
-// positive terms, or a short alternating sum in double-double whose
-// cancellation is measured), far below the double range too, against the
-// exact references of tests/testthat/ref-onesample.csv (Steck's determinant
-// in rational arithmetic, and the SBT and Abel sums in 240-bit arithmetic).
+// Accuracy: two-sided, both tails to about an ulp (kolmogorov_spectral.cpp,
+// against tests/testthat/ref-kolmogorov-large.csv); one-sided, about 1e-14
+// relative or better (each a sum of positive terms, or a short alternating
+// sum in double-double whose cancellation is measured), far below the
+// double range too, against the exact references of
+// tests/testthat/ref-kolmogorov-engine.csv (Steck's determinant in rational
+// arithmetic, and the SBT and Abel sums in 240-bit arithmetic).
 //
 // Write s = n d, kept exactly as a double-double (n d rounded to a double
 // can move d across 1/(2n) or 1/n, where the distribution changes form).
@@ -15,23 +17,26 @@
 //   d sum_{j=0}^{j < n - s} C(n, j) (d + j/n)^(j-1) (1 - d - j/n)^(n-j),
 // whose terms are (s / (s + j)) P(Binomial(n, (s + j)/n) = j): positive,
 // each evaluated in log space from Stirling-series and deviance terms that
-// do not cancel (logprob.h), summed with compensation.
+// do not cancel (logprob.h), summed with compensation outward from the
+// largest and stopped where a proven bound on the rest (sbt_log_rest)
+// allows.  From d = 1/2 on the double-double sum of kolmogorov_spectral.cpp
+// (there it is short), so that the two-sided tail is exactly twice it.
 //
 // One-sided lower tail, P(D_n^+ < d): 1 - P(D_n^+ >= d) loses nothing worth
 // speaking of while the upper tail is below 0.99.  Beyond, d is small and
 // Abel's identity turns the complement into the short alternating sum
 //   sum_{0 <= l < s} (-1)^l d C(n, l) (1 + (s - l)/n)^(n-l-1) ((s - l)/n)^l,
-// evaluated in double-double (it cancels by up to 1e12 for s near 30); the
-// boundary-crossing recursion (crossing.h) is the fallback when even that
-// cancels too much.
+// evaluated in double-double (it cancels by up to 1e12 for s near 30);
+// where that cancels too much, 1 minus the double-double SBT sum (within
+// 1e-14 while it is above 2e-4), and the boundary-crossing recursion
+// (crossing.h) below.
 //
-// Two-sided: for d >= 1/2 the events D^+ >= d and D^- >= d exclude each
-// other, so P(D_n >= d) = 2 P(D_n^+ >= d) exactly.  Below 1/2 both can
-// happen, but P(D^+ >= d, D^- >= d) <= P(D^+ >= d)^2 (the order statistics
-// are associated, one event increasing and the other decreasing in them),
-// so with p1 = P(D^+ >= d), 2 p1 - p1^2 / 2 is within p1 / 4 relative: used
-// once p1 < 2^-46.  Everywhere else the crossing recursion gives both tails,
-// checkpoints at i/n - d (count at most i - 1) and (i-1)/n + d (at least i).
+// Two-sided: n d <= 1 by the closed forms below; otherwise the exact engine
+// of kolmogorov_spectral.cpp (spectral sum, repeated squaring, direct power,
+// or the band 2 p1 - p1^2/2 for the deep upper tail and twice the one-sided
+// tail from d = 1/2), which picks the cheapest exact method and checks it;
+// the crossing recursion, checkpoints at i/n - d (count at most i - 1) and
+// (i-1)/n + d (at least i), where none of those applies.
 #include "kolmogorov.h"
 
 #include "args.h"
@@ -88,13 +93,28 @@ SbtTerms sbt_terms(int n, dd s) {
     return t;
 }
 
+// Summed outward from j near n/2 - s, where the terms peak for s < n/2,
+// each direction stopping where the bound of sbt_log_rest (Chernoff's, its
+// proof in kolmogorov_spectral.cpp) shows the rest below e^-40 of the sum:
+// at large n and d only the terms near the peak are formed.
 xp sbt_upper(int n, dd s) {
     const SbtTerms t = sbt_terms(n, s);
     LogSum sum = {-INFINITY, dd_of(0.0)};
     PollClock work;
-    for (double j = 0.0; j <= t.jmax; j += 1.0) {
-        logsum_add(&sum, sbt_log_term(&t, j));
-        poll(&work, 64.0);
+    double j0 = std::floor(t.N / 2.0 - t.sv);
+    if (!(j0 >= 0.0)) j0 = 0.0;
+    if (j0 > t.jmax) j0 = t.jmax;
+    for (int dir = -1; dir <= 1; dir += 2) {
+        const double e = dir;
+        int since = 0;
+        for (double j = dir < 0 ? j0 : j0 + 1.0; j >= 0.0 && j <= t.jmax; j += e) {
+            logsum_add(&sum, sbt_log_term(&t, j));
+            poll(&work, 64.0);
+            if (++since >= 64) {
+                since = 0;
+                if (sbt_log_rest(t.N, t.s, t.jmax, j, e) < sum.ref + std::log(sum.acc.hi) - 40.0) break;
+            }
+        }
     }
     return logsum_value(&sum);
 }
@@ -220,10 +240,15 @@ bool kolmogorov_tails(double d, int n, int alt, xp *lower, xp *upper) {
             *upper = one;
             return true;
         }
-        const xp p1 = at_most_one(sbt_upper(n, s));
+        // From d = 1/2 on the double-double sum (short there), so that the
+        // two-sided tail is exactly twice this one.
+        xp p1, comp = xp_nan();
+        if (d >= 0.5) kolmogorov_one_sided_upper(n, s, &p1, &comp);
+        else p1 = sbt_upper(n, s);
+        p1 = at_most_one(p1);
         *upper = p1;
         if (xp_value(p1) <= 0.99) {
-            *lower = xp_one_minus(p1);
+            *lower = std::isnan(comp.m) ? xp_one_minus(p1) : at_most_one(comp);
             return true;
         }
         double kappa = INFINITY;
@@ -231,6 +256,13 @@ bool kolmogorov_tails(double d, int n, int alt, xp *lower, xp *upper) {
         if (s.hi <= 40.0) v = abel_lower(n, s, &kappa);
         if (kappa <= 1e14) {
             *lower = at_most_one(xp_make(v < 0.0 ? 0.0 : v));
+            return true;
+        }
+        // 1 - p1 from the double-double sum, whose terms are exact to
+        // 1e-18: within 1e-14 relative while it is above 2e-4.
+        if (std::isnan(comp.m)) kolmogorov_one_sided_upper(n, s, &p1, &comp);
+        if (xp_value(comp) >= 2e-4) {
+            *lower = at_most_one(comp);
             return true;
         }
         const Crossing cr = cont_crossing(n, s, alt);
@@ -256,23 +288,18 @@ bool kolmogorov_tails(double d, int n, int alt, xp *lower, xp *upper) {
         *upper = n == 1 ? xp_make(rmul(2.0, rsub(1.0, d))) : xp_one_minus(*lower);
         return true;
     }
-    const xp p1 = at_most_one(sbt_upper(n, s));
-    if (d >= 0.5) {
-        const xp up = xp{p1.m, p1.e + 1};
-        *upper = up;
-        if (xp_value(up) <= 0.5) {
-            *lower = xp_one_minus(up);
-        } else {
-            *lower = at_most_one(cont_crossing(n, s, ALT_TWO).stay);
-        }
+    SpectralTails st;
+    if (kolmogorov_exact_tails(n, s, SPEC_AUTO, &st)) {
+        *lower = at_most_one(st.lower);
+        *upper = at_most_one(st.upper);
         return true;
     }
-    if (xp_less(p1, xp_make(0x1p-46))) {
-        // 2 p1 - p1^2 / 2: the two-sided correction lies in [0, p1^2].
-        const double p = xp_value(p1);
-        const xp up = xp_mul(xp{p1.m, p1.e + 1}, xp_make(1.0 - 0.25 * p));
-        *upper = up;
-        *lower = xp_one_minus(up);
+    if (d >= 0.5) {
+        // 2 P(D^+ >= d) above 1/2 (n = 1, 2 at d = 1/2): the lower tail by
+        // the recursion.
+        const xp p1 = at_most_one(sbt_upper(n, s));
+        *upper = at_most_one(xp{p1.m, p1.e + 1});
+        *lower = at_most_one(cont_crossing(n, s, ALT_TWO).stay);
         return true;
     }
     const Crossing cr = cont_crossing(n, s, ALT_TWO);
@@ -296,15 +323,6 @@ namespace {
 // Stephens' scaling makes the limiting law a fair guess for any n.
 double stephens(double n) { return std::sqrt(n) + 0.12 + 0.11 / std::sqrt(n); }
 
-// Whether the module can do P(D_n < d) within the memory limit: three
-// matrices of order 2 floor(n d) + 1.
-bool module_one_feasible(double d, int n) {
-    const double t = d * n;
-    if (!(t < KOLMOGOROV_MAX_ND)) return false;
-    const double m = 2.0 * std::floor(t) + 1.0;
-    return 3.0 * m * m * 8.0 <= memory_limit();
-}
-
 // Support of D: [1/(2n), 1] two-sided, (0, 1] one-sided.
 double bottom(int n, int alt) { return alt == ALT_TWO ? 0.5 / n : 0.0; }
 
@@ -312,16 +330,8 @@ struct Law {
     int n, alt;
 };
 
-double law_p(double x, const void *law, bool lower, bool logp) {
-    const Law *l = static_cast<const Law *>(law);
-    return kolmogorov_p(x, l->n, l->alt, lower, logp);
-}
-
 } // namespace
 
-// The exact module where its answer is at least 1/2 (lower tail), or where
-// the upper tail is 1 minus its small lower tail; the direct tails
-// everywhere else.
 // Whether P(D >= d) is provably below 2^-1100, so that as a double it is 0
 // and the lower tail is 1: by the Dvoretzky-Kiefer-Wolfowitz inequality
 // with Massart's constant, P(D_n > d) <= 2 e^(-2 n d^2) (one-sided: without
@@ -331,51 +341,117 @@ bool kolmogorov_upper_negligible(double d, int n) {
     return d > 0.0 && 2.0 * static_cast<double>(n) * d * d > 1101.0 * M_LN2;
 }
 
+// Both tails are computed directly and each is exact to about an ulp: the
+// tail asked for is returned, its logarithm from log1p(-other tail) where
+// it is above 1/2.
 double kolmogorov_p(double d, int n, int alt, bool lower, bool logp) {
     if (!logp && d < 1.0 && kolmogorov_upper_negligible(d, n)) return lower ? 1.0 : 0.0;
-    if (logp) {
-        // Logarithms from the direct tails, log1p(-other tail) where the
-        // tail asked for is above 1/2.
-        xp lo, up;
-        kolmogorov_tails(d, n, alt, &lo, &up);
-        return lower ? finish(lo, up, true) : finish(up, lo, true);
-    }
-    if (alt == ALT_TWO && lower && d < 1.0 && d * n > 0.5) {
-        // The module is only asked where the limiting law makes an answer of
-        // at least 1/2 plausible, and where the upper tail is not already
-        // below 2^-60 (the lower tail is then 1 to double precision, and the
-        // module would only spend time on it).
-        const double guess = limit_p(stephens(n) * d, 1e-6, ALT_TWO, true, false);
-        if (guess > 0.3 && module_one_feasible(d, n)) {
-            const double t = d * n;
-            const double m = 2.0 * std::floor(t) + 1.0;
-            if (m > 2001.0 && xp_less(kolmogorov_tail(d, n, alt, true), xp_make(0x1p-60))) return 1.0;
-            const double v = module_kolmogorov(d, n);
-            if (v >= 0.5) return v > 1.0 ? 1.0 : v;
-        }
-    }
-    if (alt == ALT_TWO && !lower && d < 1.0 && d * n > 0.5 && module_one_feasible(d, n)) {
-        // A large upper tail is 1 minus the module's small lower tail, to
-        // within the module's rounding, and the module is far cheaper there
-        // than the boundary-crossing recursion.
-        const double guess = limit_p(stephens(n) * d, 1e-6, ALT_TWO, true, false);
-        if (guess < 0.25) {
-            const double v = module_kolmogorov(d, n);
-            if (v <= 0.5) return 1.0 - v;
-        }
-    }
-    return xp_value(kolmogorov_tail(d, n, alt, !lower));
+    xp lo, up;
+    kolmogorov_tails(d, n, alt, &lo, &up);
+    return lower ? finish(lo, up, logp) : finish(up, lo, logp);
 }
 
-double kolmogorov_q(double p, int n, int alt, bool lower, bool logp) {
+namespace {
+
+// The limiting law as a Target's tail (in x = sqrt(n) d).
+double limit_tail(double x, const void *law, bool lower, bool logp) {
+    return limit_p(x, 1e-16, static_cast<const Law *>(law)->alt, lower, logp);
+}
+
+// The slope in x of the limiting law's steer, f/T, T the tail whose
+// logarithm steers: as target_eval does it (exact_view false), or the
+// smaller tail, as exact_eval does.
+double limit_steer_slope(double x, const Target &t, bool exact_view) {
+    const int alt = static_cast<const Law *>(t.law)->alt;
+    const bool near_one = (t.logp ? t.p : std::log(t.p)) > -0.7;
+    const bool on_lower = exact_view ? t.lower != near_one : t.lower && !near_one;
+    return std::exp(limit_d(x, alt, true) - limit_p(x, 1e-16, alt, on_lower, true));
+}
+
+// The test of qkolmogorov on one evaluation of both tails: ok exactly as
+// kolmogorov_p's value decides it, the steer from the logarithm of the
+// smaller tail, at full resolution also where the tail asked for is a
+// double near 1 (whose rounding would leave the steer flat over a hundred
+// doubles of d).  There the other tail is steered to where the tail asked
+// for rounds to p: 1 - p, moved by half an ulp of p toward the side where
+// the test fails.
+struct Quest {
+    int n, alt;
+    bool lower, logp, near_one;
+    double p, lp, lq; // p, log p, and log of the other tail's target
+};
+
+void exact_eval(double x, void *ctx, bool *ok, double *steer) {
+    const Quest *q = static_cast<const Quest *>(ctx);
+    double v, llo, lup;
+    if (!q->logp && x < 1.0 && kolmogorov_upper_negligible(x, q->n)) {
+        v = q->lower ? 1.0 : 0.0;
+        llo = 0.0;
+        lup = M_LN2 - 2.0 * static_cast<double>(q->n) * x * x; // the bound: a guide only
+    } else {
+        xp lo, up;
+        kolmogorov_tails(x, q->n, q->alt, &lo, &up);
+        v = q->lower ? finish(lo, up, q->logp) : finish(up, lo, q->logp);
+        llo = xp_log(lo);
+        lup = xp_log(up);
+    }
+    *ok = q->lower ? v >= q->p : v <= q->p;
+    if (q->lower) *steer = q->near_one ? q->lq - lup : llo - q->lp;
+    else *steer = q->near_one ? llo - q->lq : q->lp - lup;
+}
+
+} // namespace
+
+// The first guess comes from the limiting law, inverted by Newton's method
+// on its own steer and moved by the first correction of the expansion of
+// the exact law, P(D_n^+ >= d) ~ exp(-2 (sqrt(n) d + 1/(6 sqrt(n)))^2); the
+// limiting law's slope there makes the second evaluation a Newton step; the
+// grid inverter then goes on by secants on the exact values and brackets
+// the smallest double that reaches p.
+double kolmogorov_q(double p, int n, int alt, bool lower, bool logp, int *evals) {
+    if (evals) *evals = 0;
     const double zero = logp ? -INFINITY : 0.0, one = logp ? 0.0 : 1.0;
     const double lo = bottom(n, alt);
     if (p == (lower ? zero : one)) return lo;
     if (p == (lower ? one : zero)) return 1.0;
     const Law law = {n, alt};
-    Target t = {law_p, &law, lower, logp, p, true, false};
-    const double g = limit_guess(p, alt, lower, logp) / stephens(n);
-    return solve_double(target_eval, &t, lo, 1.0, g < 1.0 ? g : 0.5, nullptr);
+    Quest t;
+    t.n = n;
+    t.alt = alt;
+    t.lower = lower;
+    t.logp = logp;
+    t.p = p;
+    t.lp = logp ? p : std::log(p);
+    t.near_one = t.lp > -0.7;
+    if (logp) {
+        t.lq = std::log(-std::expm1(p));
+    } else {
+        // The tail asked for rounds to at least p (lower) or at most p from
+        // half an ulp of p beyond it.
+        const double half = lower ? 0.5 * (p - std::nextafter(p, 0.0)) : 0.5 * (std::nextafter(p, 2.0) - p);
+        t.lq = std::log(lower ? (1.0 - p) + half : (1.0 - p) - half);
+    }
+    Target tl = {limit_tail, &law, lower, logp, p, true, false};
+    double x = limit_guess(p, alt, lower, logp);
+    for (int k = 0; k < 8; k++) {
+        bool ok;
+        double steer;
+        target_eval(x, &tl, &ok, &steer);
+        const double step = steer / limit_steer_slope(x, tl, false);
+        if (!std::isfinite(step)) break;
+        double xn = x - step;
+        if (xn < 0.5 * x) xn = 0.5 * x;
+        if (xn > 2.0 * x) xn = 2.0 * x;
+        const bool done = std::fabs(xn - x) <= 1e-13 * x;
+        x = xn;
+        if (done) break;
+    }
+    const double rn = std::sqrt(static_cast<double>(n));
+    double g = (x - 1.0 / (6.0 * rn)) / rn;
+    if (!(g > lo && g < 1.0)) g = x / stephens(n);
+    if (!(g > lo && g < 1.0)) g = 0.5 * (lo + 1.0);
+    const double slope = rn * limit_steer_slope(g * rn + 1.0 / (6.0 * rn), tl, true);
+    return solve_double(exact_eval, &t, lo, 1.0, g, evals, slope);
 }
 
 // The order statistics of n uniforms as normalised partial sums of n + 1
@@ -427,7 +503,7 @@ SEXP ksx_d_kolmogorov(SEXP x, SEXP n, SEXP logp, SEXP alt) {
 SEXP ksx_q_kolmogorov(SEXP p, SEXP n, SEXP lower, SEXP logp, SEXP alt) {
     const char *name = "n";
     return pq_routine(p, 1, &n, &name, lower, logp, alt, true, [](double v, const int *s, int al, bool lo, bool lg) {
-        return kolmogorov_q(v, s[0], al, lo, lg);
+        return kolmogorov_q(v, s[0], al, lo, lg, nullptr);
     });
 }
 

@@ -27,8 +27,40 @@ xp kolmogorov_density(double d, int n, int alt);
 // logged when logp; the smallest double d with P(D <= d) >= p (or P(D > d)
 // <= p); one draw of D, with e room for n doubles.
 double kolmogorov_p(double d, int n, int alt, bool lower, bool logp);
-double kolmogorov_q(double p, int n, int alt, bool lower, bool logp);
+// *evals (if given) gets the number of exact evaluations the quantile took.
+double kolmogorov_q(double p, int n, int alt, bool lower, bool logp, int *evals);
 double kolmogorov_draw(int n, int alt, double *e);
+
+// The two-sided law's exact engine for 1 < s = n d < n
+// (kolmogorov_spectral.cpp): both tails, each to about an ulp, by the
+// cheapest exact method (method-and-accuracy notes at the top of that
+// file).  force picks a method for the tests: SPEC_AUTO chooses and falls
+// back from a failed check to another method; the others use that method
+// only (SPEC_SPECTRAL reports a failed check by returning false).  False
+// when no method here applies: the caller then runs the crossing
+// recursion.  out->method says which method answered.
+enum {
+    SPEC_NONE = -1,
+    SPEC_AUTO = 0,
+    SPEC_SPECTRAL = 1,
+    SPEC_DIRECT = 2,
+    SPEC_BAND = 3,
+    SPEC_SQUARING = 4,
+    SPEC_CROSSING = 5
+};
+struct SpectralTails {
+    xp lower, upper;
+    int method, modes;
+};
+bool kolmogorov_exact_tails(int n, dd s, int force, SpectralTails *out);
+// The two-sided density n dP(D_n < d)/ds at d = s/n from the spectral sum
+// (kolmogorov_spectral.cpp); false where it does not apply or a check
+// fails.  *kappa: the sum of the absolute values of its terms over the
+// result (each term is good to about 1e-14 relative).
+bool kolmogorov_spectral_density(int n, dd s, xp *f, double *kappa);
+// P(D_n^+ >= s/n) and 1 minus it, 0 < s < n, each to about an ulp, by the
+// SBT sum in double-double with a proven early stop (kolmogorov_spectral.cpp).
+void kolmogorov_one_sided_upper(int n, dd s, xp *p1, xp *comp);
 
 // Pieces shared with kolmogorov_density.cpp and discrete.cpp.
 //
@@ -51,6 +83,10 @@ inline double sbt_log_term(const SbtTerms *t, double j) {
 }
 // P(D_n^+ >= s / n), 0 < s < n.
 xp sbt_upper(int n, dd s);
+// The log of a bound on the sum of the SBT terms after term j, in the
+// direction e = +-1, for terms j' <= jmax: -Inf when there are none, +Inf
+// when no bound is had yet (the proof is in kolmogorov_spectral.cpp).
+double sbt_log_rest(double N, dd s, double jmax, double j, double e);
 
 // The checkpoints of a continuous null: a_i = i/n - d (count at most i - 1)
 // and b_j = (j-1)/n + d (count at least j), merged.

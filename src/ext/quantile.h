@@ -36,8 +36,11 @@ inline double dbl_value(int64_t c) {
 }
 
 // Smallest double v in (a, b] with ok(v), given ok(b) and not ok(a),
-// 0 <= a < b.  guess (if strictly inside) is tried first.
-double solve_double(EvalFn f, void *ctx, double a, double b, double guess, int *evals);
+// 0 <= a < b.  guess (if strictly inside) is tried first; slope, if finite
+// and positive, is the steer's slope there (an estimate), which makes the
+// second point a Newton step from the first.  *evals (if given) gets the
+// number of evaluations.
+double solve_double(EvalFn f, void *ctx, double a, double b, double guess, int *evals, double slope = NAN);
 
 // Smallest integer v in (a, b] with ok(v), given ok(b) and not ok(a).
 int64_t solve_int(EvalFn f, void *ctx, int64_t a, int64_t b, double guess, int *evals);

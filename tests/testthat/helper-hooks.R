@@ -16,11 +16,32 @@ hook_kolmogorov <- function(d, n, alt = 0L, upper = FALSE) {
   .Call(ext_routine("ksx_hook_kolmogorov"), d, as.integer(n), as.integer(alt), upper)
 }
 
+# Both tails of the two-sided law (1 < n d < n) by one method of the exact
+# engine: "auto" (as chosen, with its fallbacks), "spectral" (no fallback),
+# "direct" (the direct power), "band" (2 p1 - p1^2/2 from the SBT sum),
+# "squaring" (repeated squaring), "crossing" (the checkpoint recursion).
+# Returns c(lower, upper, log_lower, log_upper, method, modes), the method
+# as its number in that list from 0, all NA (method -1) where the method
+# declined after a failed check.
+kolmogorov_methods <- c("auto", "spectral", "direct", "band", "squaring", "crossing")
+hook_kolmogorov_method <- function(d, n, method = "auto") {
+  r <- .Call(ext_routine("ksx_hook_kolmogorov_method"), d, as.integer(n), match(method, kolmogorov_methods) - 1L)
+  names(r) <- c("lower", "upper", "log_lower", "log_upper", "method", "modes")
+  r
+}
+
+# qkolmogorov's answer and the number of exact evaluations it took:
+# c(q, evals).
+hook_kolmogorov_q <- function(p, n, lower = TRUE, logp = FALSE, alt = 0L) {
+  .Call(ext_routine("ksx_hook_kolmogorov_q"), p, as.integer(n), as.integer(lower), as.integer(logp), as.integer(alt))
+}
+
 # Density of the one-sample statistic, c(density, log density).  With a
 # route (0 as the default choice, 1 the checkpoint recursion, 2 the
-# differentiated SBT sum, 3 Abel's, 4 the two-sided bound form) it is
+# differentiated SBT sum, 3 Abel's, 4 the two-sided bound form, 5 the
+# differentiated spectral sum, two-sided, NA where it does not apply) it is
 # computed that way only and comes back as c(value, log, aux): aux is the
-# condition number for routes 2 and 3, the relative half-width for route 4.
+# condition number for routes 2, 3 and 5, the relative half-width for route 4.
 hook_kolmogorov_density <- function(d, n, alt = 0L, route = NULL) {
   r <- .Call(ext_routine("ksx_hook_kolmogorov_density"), d, as.integer(n), as.integer(alt),
              if (is.null(route)) 0L else as.integer(route))
