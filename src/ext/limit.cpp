@@ -33,7 +33,7 @@ namespace {
 
 constexpr double LOG_SQRT_2PI = 0.91893853320467274178; // log(sqrt(2 pi))
 constexpr double PI2_8_HI = 1.2337005501361697;          // pi^2/8, rounded
-constexpr double PI2_8_LO = -1.3164008016055484e-17;     // pi^2/8 - PI2_8_HI
+constexpr double PI2_8_LO = 7.8316193859246392e-17;      // pi^2/8 - PI2_8_HI
 
 // e^(-(h + l)) for h + l an unevaluated sum with |l| tiny against h.
 inline xp exp_neg2(double h, double l) {
@@ -140,8 +140,11 @@ double density_two(double x, bool logp) {
             s += t;
             if (t < 1e-17 * s) break;
         }
-        const double lg = LOG_SQRT_2PI - 2.0 * std::log(x) - h - l + std::log(s);
-        return logp ? lg : xp_value(xp_exp(lg));
+        const double rest = LOG_SQRT_2PI - 2.0 * std::log(x) + std::log(s);
+        if (logp) return (rest - h) - l;
+        // The large exponent h + l through exp_neg2, which keeps its low
+        // part: exp() of the rounded sum would lose about |h| ulps.
+        return xp_value(xp_mul(exp_neg2(h, l), xp_exp(rest)));
     }
     double h, l;
     two_x2(x, &h, &l);
@@ -156,8 +159,9 @@ double density_two(double x, bool logp) {
     }
     // (8 x is exact unless it overflows.)
     const double l8x = x < 1e300 ? std::log(8.0 * x) : std::log(8.0) + std::log(x);
-    const double lg = l8x - h - l + std::log(s);
-    return logp ? lg : xp_value(xp_exp(lg));
+    const double rest = l8x + std::log(s);
+    if (logp) return (rest - h) - l;
+    return xp_value(xp_mul(exp_neg2(h, l), xp_exp(rest)));
 }
 
 } // namespace

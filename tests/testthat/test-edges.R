@@ -28,8 +28,9 @@ test_that("corners, far tails and the limiting law's extremes match exact values
   normal <- ref$value >= 2^-1022
   err_value <- edge_err(got[normal, 1], ref$value[normal])
   err_log <- edge_err(got[, 2], ref$log)
-  expect_lte(max(err_value), 1e-13)
-  expect_lte(max(err_log), 1e-13)
+  # A few units in the last place at most (0.5e-15 measured).
+  expect_lte(max(err_value), 2e-15)
+  expect_lte(max(err_log), 2e-15)
   # Below half the smallest subnormal the value itself rounds to 0.
   gone <- ref$log < log(2^-1075)
   expect_identical(got[gone, 1], rep(0, sum(gone)))
@@ -56,7 +57,6 @@ test_that("logarithms of the exact two-sample and one-sample tails, near 1 too",
   expect_gt(sum(sm$upper_log > -1e-8 & sm$upper_log < 0) + sum(sm$lower_log > -1e-8 & sm$lower_log < 0), 8)
 
   ko <- read_ref("ref-kolmogorov-engine.csv", c("d", "value", "log"))
-  ko <- ko[ko$n <= 5000, ] # the larger sizes are checked by the engine's tests
   got <- mapply(function(d, n, alt, tail) {
     pkolmogorov(d, n, lower.tail = tail == 0, log.p = TRUE, alternative = alt_name[alt + 1])
   }, ko$d, ko$n, ko$alt, ko$tail)

@@ -85,8 +85,10 @@ test_that("agrees with a simulation within 4 standard errors (1e6 samples per ro
                 pw(n, "pnorm", function(q) pnorm((floor(2 * q) + 0.5) / 2, a), alternative = alt),
                 pw(n, flat, function(q) pnorm(q, a, b), alternative = alt),
                 pw(n, mixed(0.3, 1), mixed(a, b), alternative = alt, support = 0))
-    # The simulation used this critical value.
-    expect_equal(r$critical.value >= ref$q[k], TRUE)
+    # The simulation used this critical value (up to a few ulps: the
+    # exact quantile is computed more accurately now than when the
+    # simulation was run, which moves no simulated statistic).
+    expect_equal(r$critical.value >= ref$q[k] * (1 - 1e-14), TRUE)
     f <- ref$hits[k] / ref$reps[k]
     (f - r$power) / sqrt(r$power * (1 - r$power) / ref$reps[k])
   }, 0)
