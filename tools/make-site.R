@@ -21,6 +21,43 @@ unlink(dest, recursive = TRUE)
 pkgdown::build_site(".", install = FALSE, new_process = FALSE, preview = FALSE,
                     lazy = FALSE, devel = FALSE)
 
+# The help pages' formulas are TeX between \\( and \\): MathJax typesets
+# them.  Debian's copy (libjs-mathjax) goes into the site, so that it works
+# offline and its links are checked with the rest; without it, a CDN's.
+add_mathjax <- function(root, from = "/usr/share/javascript/mathjax") {
+  local <- file.exists(file.path(from, "MathJax.js"))
+  if (local) {
+    parts <- c("MathJax.js", "config/TeX-AMS_CHTML.js", "jax/input/TeX", "jax/output/CommonHTML",
+               "jax/element", "extensions", "fonts/HTML-CSS/TeX/woff")
+    for (p in parts) {
+      to <- file.path(root, "mathjax", dirname(p))
+      dir.create(to, recursive = TRUE, showWarnings = FALSE)
+      file.copy(file.path(from, p), to, recursive = TRUE)
+    }
+  }
+  pages <- list.files(root, pattern = "\\.html$", recursive = TRUE)
+  for (page in pages) {
+    file <- file.path(root, page)
+    html <- readLines(file, warn = FALSE, encoding = "UTF-8")
+    # pkgdown's own MathJax tags point at a file of the build machine with
+    # an integrity hash that Debian's copy does not match: browsers refuse it.
+    html <- gsub('<script src="[^"]*[Mm]ath[Jj]ax[^"]*"[^>]*></script>', "", html)
+    if (!any(grepl("\\(", html, fixed = TRUE))) {
+      writeLines(html, file, useBytes = TRUE)
+      next
+    }
+    up <- paste(rep("../", lengths(regmatches(page, gregexpr("/", page)))), collapse = "")
+    src <- if (local) paste0(up, "mathjax/MathJax.js?config=TeX-AMS_CHTML")
+           else "https://cdnjs.cloudflare.com/ajax/libs/mathjax/2.7.9/MathJax.js?config=TeX-AMS_CHTML"
+    at <- grep("</head>", html, fixed = TRUE)[1]
+    html[at] <- sub("</head>", sprintf('<script src="%s"></script></head>', src), html[at], fixed = TRUE)
+    writeLines(html, file, useBytes = TRUE)
+  }
+  cat(if (local) "MathJax: the local copy in" else "MathJax: from a CDN (no local copy) in",
+      sum(vapply(pages, function(p) any(grepl("MathJax.js", readLines(file.path(root, p), warn = FALSE),
+                                                 fixed = TRUE)), TRUE)), "pages\n")
+}
+
 broken_links <- function(root) {
   pages <- list.files(root, pattern = "\\.html$", recursive = TRUE, full.names = TRUE)
   anchors <- new.env()
@@ -57,6 +94,7 @@ broken_links <- function(root) {
   list(pages = length(pages), bad = bad)
 }
 
+add_mathjax(dest)
 res <- broken_links(dest)
 cat(sprintf("site: %d pages in %s, %d broken internal links\n", res$pages, dest, length(res$bad)))
 if (length(res$bad)) {
