@@ -51,7 +51,10 @@ check <- function(res, a, kind, lens) {
   if (kind != "r" && length(res) != (if (any(lens == 0)) 0 else max(lens)))
     return(finding("result of the wrong length", a))
   v <- res[!is.na(res)]
-  logp <- isTRUE(a$log.p) || isTRUE(a$log)
+  # A logical argument is read as R reads one: its first element, so
+  # log = c(TRUE, FALSE) asks for logs.
+  first <- function(v) length(v) >= 1 && isTRUE(suppressWarnings(as.logical(v[[1]])))
+  logp <- first(a$log.p) || first(a$log)
   bad <- switch(kind,
     p = if (logp) any(v > 0) else any(v < 0 | v > 1),
     d = if (logp) FALSE else any(v < 0),
