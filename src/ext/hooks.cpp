@@ -57,16 +57,16 @@ SEXP ksx_hook_kolmogorov_method(SEXP sd, SEXP sn, SEXP smethod) {
     const int method = whole(smethod, "method", 0, 5);
     const dd s = two_prod(static_cast<double>(n), d);
     if (!(d < 1.0) || dd_cmp(s, dd_of(1.0)) <= 0) Rf_error("'d' must have 1 < n d < n");
-    if (method == SPEC_SQUARING && s.hi > 31.5) Rf_error("repeated squaring takes n d < 32");
-    if (method == SPEC_DIRECT && static_cast<double>(n) * s.hi > 2.5e7) Rf_error("the direct power takes n^2 d <= 2.5e7");
+    if (method == METHOD_SQUARING && s.hi > 31.5) Rf_error("repeated squaring takes n d < 32");
+    if (method == METHOD_DIRECT && static_cast<double>(n) * s.hi > 2.5e7) Rf_error("the direct power takes n^2 d <= 2.5e7");
     SpectralTails st;
     bool ok;
-    if (method == SPEC_CROSSING) {
+    if (method == METHOD_CROSSING) {
         ContChecks g = cont_checks(n, s, ALT_TWO);
         const Crossing cr = crossing(n, cont_next, &g, "the exact distribution of D_n");
         st.lower = at_most_one(cr.stay);
         st.upper = at_most_one(cr.leave);
-        st.method = SPEC_CROSSING;
+        st.method = METHOD_CROSSING;
         st.modes = 0;
         ok = true;
     } else {

@@ -289,7 +289,7 @@ bool kolmogorov_tails(double d, int n, int alt, xp *lower, xp *upper) {
         return true;
     }
     SpectralTails st;
-    if (kolmogorov_exact_tails(n, s, SPEC_AUTO, &st)) {
+    if (kolmogorov_exact_tails(n, s, METHOD_AUTO, &st)) {
         *lower = at_most_one(st.lower);
         *upper = at_most_one(st.upper);
         return true;

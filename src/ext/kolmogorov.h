@@ -34,19 +34,19 @@ double kolmogorov_draw(int n, int alt, double *e);
 // The two-sided law's exact engine for 1 < s = n d < n
 // (kolmogorov_spectral.cpp): both tails, each to about an ulp, by the
 // cheapest exact method (method-and-accuracy notes at the top of that
-// file).  force picks a method for the tests: SPEC_AUTO chooses and falls
+// file).  force picks a method for the tests: METHOD_AUTO chooses and falls
 // back from a failed check to another method; the others use that method
-// only (SPEC_SPECTRAL reports a failed check by returning false).  False
+// only (METHOD_SPECTRAL reports a failed check by returning false).  False
 // when no method here applies: the caller then runs the crossing
 // recursion.  out->method says which method answered.
 enum {
-    SPEC_NONE = -1,
-    SPEC_AUTO = 0,
-    SPEC_SPECTRAL = 1,
-    SPEC_DIRECT = 2,
-    SPEC_BAND = 3,
-    SPEC_SQUARING = 4,
-    SPEC_CROSSING = 5
+    METHOD_NONE = -1,
+    METHOD_AUTO = 0,
+    METHOD_SPECTRAL = 1,
+    METHOD_DIRECT = 2,
+    METHOD_BAND = 3,
+    METHOD_SQUARING = 4,
+    METHOD_CROSSING = 5
 };
 struct SpectralTails {
     xp lower, upper;

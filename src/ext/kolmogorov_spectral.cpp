@@ -1129,7 +1129,7 @@ bool kolmogorov_spectral_density(int n, dd s, xp *f, double *kappa) {
 // The driver.
 // ---------------------------------------------------------------------------
 bool kolmogorov_exact_tails(int n, dd s, int force, SpectralTails *out) {
-    out->method = SPEC_NONE;
+    out->method = METHOD_NONE;
     out->modes = 0;
     const double N = static_cast<double>(n);
     const double d = dd_val(dd_div_d(s, N));
@@ -1141,15 +1141,15 @@ bool kolmogorov_exact_tails(int n, dd s, int force, SpectralTails *out) {
     // only formed where it is likely used; if it then shows p1 above 1.5
     // P1_SWITCH the spectral sum runs after all (both are accurate in the
     // overlap).
-    if (force == SPEC_BAND || (force == SPEC_AUTO && (half || p1_est < P1_SWITCH))) {
+    if (force == METHOD_BAND || (force == METHOD_AUTO && (half || p1_est < P1_SWITCH))) {
         const dd lp1 = sbt_log_upper(n, s);
         if (lp1.hi == -INFINITY) {
             out->lower = xp_make(1.0);
             out->upper = xp_zero();
-            out->method = SPEC_BAND;
+            out->method = METHOD_BAND;
             return true;
         }
-        if (force == SPEC_BAND || half || lp1.hi < std::log(1.5 * P1_SWITCH)) {
+        if (force == METHOD_BAND || half || lp1.hi < std::log(1.5 * P1_SWITCH)) {
             // 2 p1 - p1^2 / 2 (d < 1/2) or 2 p1 (d >= 1/2)
             dd lu = dd_add(lp1, DD_LN2);
             if (!half) lu = dd_add(lu, dd_log1m(dd_of(0.25 * std::exp(lp1.hi))));
@@ -1157,7 +1157,7 @@ bool kolmogorov_exact_tails(int n, dd s, int force, SpectralTails *out) {
             const double uv = xp_value(out->upper);
             if (uv > 0.5) return false; // only for n = 1, 2 at d = 1/2: not this method's
             out->lower = xp_make(dd_val(dd_sub(dd_of(1.0), lu.hi > -700.0 ? dd_exp(lu) : dd_of(0.0))));
-            out->method = SPEC_BAND;
+            out->method = METHOD_BAND;
             return true;
         }
     }
@@ -1166,26 +1166,26 @@ bool kolmogorov_exact_tails(int n, dd s, int force, SpectralTails *out) {
     setup(&P, n, s);
     Lower lo;
     int method;
-    if (force == SPEC_SQUARING || (force == SPEC_AUTO && P.m <= 16)) {
+    if (force == METHOD_SQUARING || (force == METHOD_AUTO && P.m <= 16)) {
         lo = squaring_lower(P);
-        method = SPEC_SQUARING;
-    } else if (force == SPEC_DIRECT || (force == SPEC_AUTO && (n < 300 || (n < 2000 && 2.0 * p1_est < 1e-10)))) {
+        method = METHOD_SQUARING;
+    } else if (force == METHOD_DIRECT || (force == METHOD_AUTO && (n < 300 || (n < 2000 && 2.0 * p1_est < 1e-10)))) {
         lo = direct_lower(P);
-        method = SPEC_DIRECT;
+        method = METHOD_DIRECT;
     } else {
         int modes = 0;
         const bool ok = spectral_lower(P, &lo, &modes, nullptr);
         out->modes = modes;
-        method = SPEC_SPECTRAL;
+        method = METHOD_SPECTRAL;
         if (!ok) {
-            if (force == SPEC_SPECTRAL) return false;
+            if (force == METHOD_SPECTRAL) return false;
             // A failed check: another exact method, never this value.
             if (P.m <= 64) {
                 lo = squaring_lower(P);
-                method = SPEC_SQUARING;
+                method = METHOD_SQUARING;
             } else if (N * static_cast<double>(P.m) < 5e7) {
                 lo = direct_lower(P);
-                method = SPEC_DIRECT;
+                method = METHOD_DIRECT;
             } else {
                 return false;
             }
