@@ -104,3 +104,20 @@ format_seconds <- function(s) {
   else if (s < 172800) sprintf("%.1f hours", s / 3600)
   else sprintf("%.3g days", s / 86400)
 }
+
+# The model frame of a formula method's call (m, from match.call() with
+# expand.dots = FALSE), built as t.test() builds it, with its response as a
+# plain vector: a matrix response is refused, since it would be pooled into
+# one sample.
+formula_frame <- function(m, data, env) {
+  if (!missing(data) && is.matrix(data)) m$data <- as.data.frame(data)
+  m[[1L]] <- quote(stats::model.frame)
+  m$... <- NULL
+  mf <- eval(m, env)
+  response <- attr(attr(mf, "terms"), "response")
+  values <- mf[[response]]
+  if (!is.null(dim(values)) && NCOL(values) > 1L)
+    stop_call(sprintf("the response '%s' has %d columns: test one variable at a time",
+                      names(mf)[response], NCOL(values)), "ksdist_error_argument")
+  list(mf = mf, response = response, values = as.vector(values))
+}

@@ -100,17 +100,10 @@ ks_test.formula <- function(formula, data, subset, na.action, ...) {
   if (!one && length(attr(stats::terms(formula[-2L]), "term.labels")) != 1L)
     stop_call("'formula' must have one grouping term on its right-hand side (or 1 for a one-sample test)",
               "ksdist_error_argument")
-  m <- match.call(expand.dots = FALSE)
-  if (!missing(data) && is.matrix(data)) m$data <- as.data.frame(data)
-  m[[1L]] <- quote(stats::model.frame)
-  m$... <- NULL
-  mf <- eval(m, parent.frame())
-  response <- attr(attr(mf, "terms"), "response")
-  values <- mf[[response]]
-  if (!is.null(dim(values)) && NCOL(values) > 1L)
-    stop_call(sprintf("the response '%s' has %d columns: test one variable at a time",
-                      names(mf)[response], NCOL(values)), "ksdist_error_argument")
-  values <- as.vector(values)
+  fr <- formula_frame(match.call(expand.dots = FALSE), data, parent.frame())
+  mf <- fr$mf
+  response <- fr$response
+  values <- fr$values
   if (one) {
     res <- ks_test.default(values, ...)
     res$data.name <- names(mf)[response]

@@ -65,18 +65,9 @@ pairwise_ks_test.formula <- function(formula, data, subset, na.action, ...) {
   if (missing(formula) || !inherits(formula, "formula") || length(formula) != 3L ||
       length(attr(stats::terms(formula[-2L]), "term.labels")) != 1L)
     stop_call("'formula' must be of the form 'values ~ group'", "ksdist_error_argument")
-  m <- match.call(expand.dots = FALSE)
-  if (!missing(data) && is.matrix(data)) m$data <- as.data.frame(data)
-  m[[1L]] <- quote(stats::model.frame)
-  m$... <- NULL
-  mf <- eval(m, parent.frame())
-  response <- attr(attr(mf, "terms"), "response")
-  values <- mf[[response]]
-  if (!is.null(dim(values)) && NCOL(values) > 1L)
-    stop_call(sprintf("the response '%s' has %d columns: test one variable at a time",
-                      names(mf)[response], NCOL(values)), "ksdist_error_argument")
-  res <- pairwise_ks_test.default(as.vector(values), mf[[-response]], ...)
-  res$data.name <- paste(names(mf)[response], "and", names(mf)[-response])
+  fr <- formula_frame(match.call(expand.dots = FALSE), data, parent.frame())
+  res <- pairwise_ks_test.default(fr$values, fr$mf[[-fr$response]], ...)
+  res$data.name <- paste(names(fr$mf)[fr$response], "and", names(fr$mf)[-fr$response])
   res
 }
 
