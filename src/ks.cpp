@@ -1271,7 +1271,7 @@ bool equal_rows_underflow(int n) {
 // + ...); false when r_1, the largest partial sum, exceeds 1/4.  Terms below 2^-200 cannot move the
 // result and are left out.
 bool smirnov_equal(int n, int64_t c, double *result) {
-    const Reflection r = reflection_sum(n, c, n / c, 0x1p-200);
+    const Reflection r = reflection_sum<dd_div_d2>(n, c, n / c, 0x1p-200);
     if (r.first.hi > 0.25) return false;
     const dd p = dd_add(dd_of(1.0), dd{rmul(-2.0, r.sum.hi), rmul(-2.0, r.sum.lo)});
     *result = radd(p.hi, p.lo);

@@ -253,6 +253,17 @@ inline dd dd_div(dd a, dd b) {
 
 inline dd dd_div_d(dd a, double b) { return dd_div(a, dd_of(b)); }
 
+// a / b by two quotients (Dekker's): a low word a little less accurate than
+// dd_div_d's.  The module's equal-size sum has always divided this way, and
+// its results are kept to the bit.
+inline dd dd_div_d2(dd a, double b) {
+    const double q1 = rdiv(a.hi, b);
+    const dd p = two_prod(q1, b);
+    const dd s = two_sum(a.hi, -p.hi);
+    const double q2 = rdiv(radd(rsub(s.lo, p.lo), radd(s.hi, a.lo)), b);
+    return fast_two_sum(q1, q2);
+}
+
 inline dd dd_ldexp(dd a, int k) { return dd{std::ldexp(a.hi, k), std::ldexp(a.lo, k)}; }
 
 // Sign of a - b.

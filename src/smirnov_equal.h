@@ -28,13 +28,15 @@ namespace ks {
 // the sum and ends it.  A caller that needs the sum only to within an
 // absolute `cutoff` (0 for none) has it end at the first term below that
 // (the sum is then that of the terms before; no rescaling happens above a
-// cutoff of at least 2^-500, and e is 0).  Polls for interrupts (no memory
-// is held).
+// cutoff of at least 2^-500, and e is 0).  Div is the double-double
+// division by a double (the module keeps its own, for its bits).  Polls for
+// interrupts (no memory is held).
 struct Reflection {
     dd sum, first;
     int64_t e;
 };
 
+template <dd (*Div)(dd, double) = dd_div_d>
 inline Reflection reflection_sum(int n, int64_t c, int64_t kmax, double cutoff) {
     const double nd = static_cast<double>(n);
     dd r = dd_of(1.0), sum = dd_of(0.0), first = dd_of(0.0);
@@ -43,7 +45,7 @@ inline Reflection reflection_sum(int n, int64_t c, int64_t kmax, double cutoff) 
     for (int64_t k = 1; k <= kmax; k++) {
         for (; t < k * c && !(r.hi < cutoff); t++) {
             const double td = static_cast<double>(t);
-            r = dd_div_d(dd_mul_d(r, rsub(nd, td)), radd(radd(nd, 1.0), td));
+            r = Div(dd_mul_d(r, rsub(nd, td)), radd(radd(nd, 1.0), td));
             if (r.hi < 0x1p-500) {
                 r = dd_ldexp(r, 500);
                 e -= 500;
