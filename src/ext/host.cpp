@@ -7,21 +7,27 @@
 namespace ksx {
 
 // The module's entry points are looked up by name in the module's own
-// shared object at every use, so that a module unloaded in the session
+// shared object at the start of every .Call (link_module(), from the
+// registration wrapper), so that a module unloaded in the session
 // (library.dynam.unload(), dyn.unload()) gives an R error, never a call
-// into memory that is gone.  A lookup costs far less than any computation
-// of the module.
-bool module_loaded() {
-    return R_FindSymbol("pKS2", "ksdist", nullptr) && R_FindSymbol("pKolmogorov2x", "ksdist", nullptr) &&
-           R_FindSymbol("pSmirnov2x", "ksdist", nullptr);
+// into memory that is gone: it cannot be unloaded while a .Call runs.
+namespace {
+DL_FUNC entry_ks2 = nullptr, entry_kolmogorov = nullptr, entry_smirnov = nullptr;
+} // namespace
+
+void link_module() {
+    entry_ks2 = R_FindSymbol("pKS2", "ksdist", nullptr);
+    entry_kolmogorov = R_FindSymbol("pKolmogorov2x", "ksdist", nullptr);
+    entry_smirnov = R_FindSymbol("pSmirnov2x", "ksdist", nullptr);
 }
+
+bool module_loaded() { return entry_ks2 && entry_kolmogorov && entry_smirnov; }
 
 namespace {
 
-// The one double that entry point `name` returns for the k arguments a
+// The one double that entry point f returns for the k arguments a
 // (protected by the caller).
-double module_call(const char *name, const SEXP *a, int k) {
-    DL_FUNC f = R_FindSymbol(name, "ksdist", nullptr);
+double module_call(DL_FUNC f, const SEXP *a, int k) {
     if (!f)
         Rf_error("ksdist's exact module (the shared object ksdist) is not loaded in this session "
                  "(it was unloaded): detach and load the package again, library(ksdist)");
@@ -32,13 +38,6 @@ double module_call(const char *name, const SEXP *a, int k) {
 } // namespace
 
 // Each argument is protected while the next is made.
-double module_kolmogorov(double d, int n) {
-    SEXP a[2] = {PROTECT(Rf_ScalarReal(d)), PROTECT(Rf_ScalarInteger(n))};
-    const double p = module_call("pKolmogorov2x", a, 2);
-    UNPROTECT(2);
-    return p;
-}
-
 double module_smirnov(double d, int m, int n) {
     // The module's rows: two vectors of max(m, n) + 1 doubles at most, and
     // one exponent per 64 columns.
@@ -46,14 +45,14 @@ double module_smirnov(double d, int m, int n) {
     check_bytes(len * (16.0 + 8.0 / 64.0), "the exact two-sample distribution",
                 "use the limiting distribution (exact = FALSE) or raise the limit");
     SEXP a[3] = {PROTECT(Rf_ScalarReal(d)), PROTECT(Rf_ScalarInteger(m)), PROTECT(Rf_ScalarInteger(n))};
-    const double p = module_call("pSmirnov2x", a, 3);
+    const double p = module_call(entry_smirnov, a, 3);
     UNPROTECT(3);
     return p;
 }
 
 double module_ks2(double x, double tol) {
     SEXP a[2] = {PROTECT(Rf_ScalarReal(x)), PROTECT(Rf_ScalarReal(tol))};
-    const double p = module_call("pKS2", a, 2);
+    const double p = module_call(entry_ks2, a, 2);
     UNPROTECT(2);
     return p;
 }

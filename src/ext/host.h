@@ -81,12 +81,12 @@ inline void progress_show(Progress *p, double done) {
     progress_print(p, done);
 }
 
-// Scalar calls into the exact module's entry points: P(D_n < d),
-// P(D_{m,n} < d), K(x).  An error if the module is not loaded.
+// Scalar calls into the exact module's entry points: P(D_{m,n} < d),
+// K(x).  An error if the module is not loaded.
 typedef SEXP (*entry2)(SEXP, SEXP);
 typedef SEXP (*entry3)(SEXP, SEXP, SEXP);
+void link_module(); // at the start of every .Call
 bool module_loaded();
-double module_kolmogorov(double d, int n);
 double module_smirnov(double d, int m, int n);
 double module_ks2(double x, double tol);
 

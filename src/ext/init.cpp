@@ -34,12 +34,13 @@ SEXP ksx_poll() {
 }
 
 // Every routine is registered through this wrapper, which reads the
-// options a computation may need once, before the routine runs, and gives
-// R the routine's number of arguments.
+// options a computation may need and finds the module's entry points once,
+// before the routine runs, and gives R the routine's number of arguments.
 template <typename F, F f> struct Routine;
 template <typename... A, SEXP (*f)(A...)> struct Routine<SEXP (*)(A...), f> {
     static SEXP run(A... a) {
         read_options();
+        link_module();
         return f(a...);
     }
     static constexpr int arity = sizeof...(A);

@@ -68,6 +68,27 @@ test_that("a reinstall followed by library() in the same session runs the new co
   expect_match(out, "same TRUE ")
 })
 
+test_that("with the exact module unloaded, the functions that use it give an R error", {
+  skip_on_cran()
+  skip_unless_long_tests()
+  skip_on_os(c("windows", "mac"))
+  # Both ways of unloading, in fresh R processes; a crash would end the
+  # child without the last line.
+  unloads <- c("library.dynam.unload('ksdist', system.file(package = 'ksdist'))",
+               sprintf("dyn.unload(%s)", deparse(so_path())))
+  for (unload in unloads) {
+    script <- tempfile(fileext = ".R")
+    writeLines(c("library(ksdist)", unload,
+                 "for (f in list(function() psmirnov2(0.5, 5, 7), function() pkolmogorov_limit(0.9)))",
+                 "  cat('error', inherits(try(f(), silent = TRUE), 'try-error'), '\\n')",
+                 "cat('still running\\n')"), script)
+    out <- paste(system2(file.path(R.home("bin"), "Rscript"), c("--vanilla", shQuote(script)),
+                         stdout = TRUE, stderr = TRUE,
+                         env = paste0("R_LIBS=", paste(.libPaths(), collapse = ":"))), collapse = "\n")
+    expect_match(out, "(error TRUE \\n){2}still running")
+  }
+})
+
 test_that("the exports mask nothing of base R", {
   base <- c("stats", "graphics", "grDevices", "utils", "datasets", "methods", "base")
   others <- unlist(lapply(base, function(p) ls(paste0("package:", p), all.names = TRUE)))
