@@ -142,13 +142,14 @@ const Tables &tables() {
 // Logarithms and exponentials in double-double.
 // ---------------------------------------------------------------------------
 
-// log(a) for a normal a > 0: a = 2^e a', a' in [1, 2), c = 1 + i/256 the
+// log(a) for 2^-1022 <= a < 2^1023 (so that 2^-e is a normal double;
+// NaN beyond): a = 2^e a', a' in [1, 2), c = 1 + i/256 the
 // nearest table point, and log a = e log 2 + log c + 2 atanh(u), u = (a' -
 // c) / (a' + c), |u| < 2^-9: 2u + 2u^3/3 in double-double, the terms from u^5
 // on (below 2e-15 of the result's scale) in doubles, to u^11 (the next is
 // below 1e-39).
 dd dd_log_fast(dd a) {
-    if (!(a.hi >= 0x1p-1022 && a.hi < INFINITY)) return dd_of(a.hi == 0.0 ? -INFINITY : NAN);
+    if (!(a.hi >= 0x1p-1022 && a.hi < 0x1p1023)) return dd_of(a.hi == 0.0 ? -INFINITY : NAN);
     const Tables &T = tables();
     uint64_t bits;
     std::memcpy(&bits, &a.hi, sizeof bits);
@@ -1063,7 +1064,6 @@ dd sbt_log_upper(int n, dd s) {
 
 // Where the complement needs care: P(D^+ >= d) below this, the band.
 constexpr double P1_SWITCH = 1.5e-15;
-constexpr double COND_MAX = 1e6;
 
 } // namespace
 

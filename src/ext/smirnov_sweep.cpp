@@ -57,7 +57,6 @@ namespace ksx {
 namespace {
 
 typedef double v4d __attribute__((vector_size(32), aligned(8), may_alias));
-typedef int64_t v4l __attribute__((vector_size(32), aligned(8), may_alias));
 // The per-cell exponent form works on eight lanes at a time: with AVX-512
 // that is one instruction per operation, elsewhere two or four.
 typedef double v8d __attribute__((vector_size(64), aligned(8), may_alias));
@@ -255,8 +254,6 @@ void diag_left(const double *A, double *B, const double *I, int64_t lo, int64_t 
 // to the larger exponent by exact powers of two, and the sum is split again
 // into mantissa and exponent through its bits.
 // ---------------------------------------------------------------------------
-constexpr int64_t MANT_BITS = (int64_t(1) << 52) - 1;
-constexpr int64_t HALF_BITS = int64_t(1022) << 52; // exponent field of [0.5, 1)
 
 inline __attribute__((always_inline)) void wide_cell(double a, double b, double m1, int64_t e1,
                                                      double m2, int64_t e2, double *mo,
