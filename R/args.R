@@ -41,6 +41,12 @@ check_alternative <- function(alternative) {
   choices[k]
 }
 
+check_prob_arg <- function(p, name) {
+  if (!is.numeric(p) || length(p) != 1L || is.na(p) || p <= 0 || p >= 1)
+    stop_call(sprintf("'%s' must be a single number between 0 and 1", name), "ksdist_error_argument")
+  as.double(p)
+}
+
 check_tol <- function(tol) {
   if (!is.numeric(tol) || length(tol) != 1L || !is.finite(tol) || tol <= 0)
     stop_call("'tol' must be a single positive finite number")

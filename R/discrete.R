@@ -44,12 +44,7 @@ range_of <- function(null, args, support, env) {
 null_range <- function(nd, support, xs = NULL, Fx = NULL, Fl = NULL) {
   F <- nd$F
   if (nd$stepfun && is.null(support)) {
-    kn <- stats::knots(nd$cdf)
-    v <- c(nd$cdf(-Inf), nd$cdf(kn), nd$cdf(Inf))
-    if (any(v < 0 | v > 1) || any(diff(v) < -value_slack(v[-1L])) || v[1L] > value_slack(0) ||
-        v[length(v)] < 1 - value_slack(1))
-      stop_call(sprintf("the step function given as '%s' must be a distribution function: non-decreasing from 0 (left of its first step) to 1 (right of its last)",
-                        nd$arg), "ksdist_error_null")
+    v <- check_stepfun(nd)
     u <- unique(c(0, v[v > 0 & v < 1], 1))
     return(list(lo = u, hi = u))
   }
@@ -68,7 +63,7 @@ null_range <- function(nd, support, xs = NULL, Fx = NULL, Fl = NULL) {
   a <- 1L
   while (a <= K && s[a] == -Inf) a <- a + 1L
   while (K >= a && s[K] == Inf) K <- K - 1L
-  if (K < a) return(list(lo = 0, hi = 1))
+  if (K < a) return(list(lo = 0, hi = 1, s = numeric()))
   # The active stretch: below it F is 0 at the support points, above it 1,
   # and those points add only the atoms 0 and 1, which the range has
   # anyway.  F is non-decreasing (checked where it is evaluated), so both
@@ -111,7 +106,19 @@ null_range <- function(nd, support, xs = NULL, Fx = NULL, Fl = NULL) {
     .Call(.ext$ksx_poll)
   }
   if (given && !is.null(xs)) check_data_jumps(nd, s, xs, Fx, Fl)
-  list(lo = lo, hi = hi)
+  list(lo = lo, hi = hi, s = as.double(s[k0:k1]))
+}
+
+# The values of a step function (nd$cdf) left of its first step, at its
+# steps and right of its last, after checking that it is a distribution
+# function.
+check_stepfun <- function(nd) {
+  v <- c(nd$cdf(-Inf), nd$cdf(stats::knots(nd$cdf)), nd$cdf(Inf))
+  if (any(v < 0 | v > 1) || any(diff(v) < -value_slack(v[-1L])) || v[1L] > value_slack(0) ||
+      v[length(v)] < 1 - value_slack(1))
+    stop_call(sprintf("the step function given as '%s' must be a distribution function: non-decreasing from 0 (left of its first step) to 1 (right of its last)",
+                      nd$arg), "ksdist_error_null")
+  v
 }
 
 # F(s-) at support points sa (sorted, F there Fs; the point before them at

@@ -75,7 +75,7 @@ power_ks_test <- function(n = NULL, null, true, sig.level = 0.05, power = NULL,
               "ksdist_error_null")
   nd <- null_dist(null, list(), env, arg = "null")
   gd <- true_dist(true, env)
-  law <- null_law(nd, support)
+  law <- law_with_truth(null_law(nd, support), gd)
   if (is.null(power)) {
     res <- lapply(n, function(k) power_one(k, law, gd, sig.level, alternative))
     pw <- vapply(res, `[[`, 0, "power")
@@ -111,12 +111,6 @@ check_no_dots <- function(extra, own) {
             "ksdist_error_argument")
 }
 
-check_prob_arg <- function(p, name) {
-  if (!is.numeric(p) || length(p) != 1L || is.na(p) || p <= 0 || p >= 1)
-    stop_call(sprintf("'%s' must be a single number between 0 and 1", name), "ksdist_error_argument")
-  as.double(p)
-}
-
 check_sizes <- function(n, name) {
   if (!is.numeric(n) || !length(n) || anyNA(n) || any(n < 1 | n > .Machine$integer.max | n != floor(n)))
     stop_call(sprintf("'%s' must be whole numbers of at least 1 (a sample size)", name),
@@ -141,6 +135,7 @@ alternative_words <- function(alternative)
 true_dist <- function(y, env, arg = "true") {
   label <- if (is.character(y)) y else if (inherits(y, "stepfun")) "a step function" else "a function"
   cdf <- null_function(y, env, arg)
+  if (inherits(cdf, "stepfun")) check_stepfun(list(cdf = cdf, arg = arg))
   F <- function(t) {
     v <- tryCatch(cdf(t),
                   error = function(e) stop_call(sprintf("the true distribution function given as '%s' failed: %s",
@@ -162,35 +157,31 @@ true_dist <- function(y, env, arg = "true") {
 null_law <- function(nd, support) {
   F <- nd$F
   base <- list(F = F, nd = nd, label = nd$label)
-  if (nd$stepfun && is.null(support)) {
-    kn <- stats::knots(nd$cdf)
-    s <- kn
-  } else if (!is.null(support)) {
-    if (!is.numeric(support) || anyNA(support) || !length(support))
-      stop_call("'support' must be a numeric vector of the points where the null distribution jumps",
-                "ksdist_error_support")
-    s <- sort(unique(as.double(support)))
-    s <- s[is.finite(s)]
-  } else {
-    s <- lattice_support(F, NULL, NULL, NULL)
-  }
   # A continuous null must reach 0 and 1 at its ends (checked as ks_test
   # checks it, where F accepts infinite arguments).
   check_null_monotone(nd, numeric(), numeric())
-  if (is.null(s) || !length(s)) return(c(base, list(continuous = TRUE)))
-  Fs <- values_in_chunks(F, s)
-  check_null_monotone(nd, s, Fs, ends = FALSE)
-  # The active stretch: F below 1 before, above 0 after.
-  keep <- c(Fs[-1L] > 0, TRUE) & c(TRUE, Fs[-length(Fs)] < 1)
-  s <- s[keep]
-  Fs <- Fs[keep]
-  Fl <- if (nd$stepfun && is.null(support)) c(nd$cdf(-Inf), Fs[-length(Fs)])
-        else support_left_limit(F, s, Fs, NULL, NULL)
-  Fl <- pmin(Fl, Fs)
-  if (!is.null(support)) check_support(nd, s, Fs, Fl)
+  if (nd$stepfun && is.null(support)) {
+    check_stepfun(nd)
+    s <- stats::knots(nd$cdf)
+    Fs <- values_in_chunks(F, s)
+    # The active stretch: F below 1 before, above 0 after.
+    keep <- c(Fs[-1L] > 0, TRUE) & c(TRUE, Fs[-length(Fs)] < 1)
+    s <- s[keep]
+    Fs <- Fs[keep]
+    Fl <- c(nd$cdf(-Inf), Fs[-length(Fs)])
+  } else {
+    if (!is.null(support) && !length(support))
+      stop_call("'support' must be a numeric vector of the points where the null distribution jumps",
+                "ksdist_error_support")
+    r <- null_range(nd, support)
+    if (is.null(r) || !length(r$s)) return(c(base, list(continuous = TRUE)))
+    s <- r$s
+    Fs <- r$lo[-1L]
+    Fl <- r$hi[-length(r$hi)]
+  }
   # Pieces as the engine of the discrete law levels them: running maxima.
   lo <- cummax(c(0, Fs))
-  hi <- pmax(c(Fl, 1), lo)
+  hi <- pmax(c(pmin(Fl, Fs), 1), lo)
   c(base, list(continuous = FALSE, s = s, lo = lo, hi = hi))
 }
 
@@ -479,7 +470,8 @@ power_bounds <- function(n, q, law, gd, alternative) {
   list(l = l, r = r)
 }
 
-# G at the jumps of a null with known support, and just before them.
+# G at the jumps of a null with known support, and just before them (once
+# for every size asked).
 law_with_truth <- function(law, gd) {
   if (law$continuous) return(law)
   Gs <- gd$F(law$s)
@@ -490,9 +482,9 @@ law_with_truth <- function(law, gd) {
   law
 }
 
-# The exact power at sample size n: c(power, P(keep the null), critical).
+# The exact power at sample size n: c(power, P(keep the null), critical);
+# law with the truth at its jumps (law_with_truth()).
 power_one <- function(n, law, gd, sig.level, alternative, crit = NULL) {
-  if (is.null(law$Gs) && !law$continuous) law <- law_with_truth(law, gd)
   if (is.null(crit)) crit <- critical_value(n, law, sig.level, alternative)
   if (!is.finite(crit$c))
     return(list(power = 0, stay = 1, critical = crit$c, q = crit$q))
@@ -527,7 +519,6 @@ departure <- function(law, gd, alternative) {
 # one at the last size computed exactly (exact critical values are the
 # costly part there); the final answer is computed exactly.
 sample_size_one <- function(target, law, gd, sig.level, alternative, n_max = 1e5, window = 10L) {
-  if (!law$continuous) law <- law_with_truth(law, gd)
   exact_at <- new.env(parent = emptyenv())
   exact <- function(n) {
     key <- format(n, scientific = FALSE)
@@ -862,9 +853,9 @@ power_two_at <- function(n, m, gx, gy, sig.level, alternative, nsim, seeds, same
     set.seed(seeds[2L * b])
     uy <- stats::runif(two_block * m)
     # Element j of sample r is u[(j - 1) * block + r]: the first k
-    # elements do not depend on n.
-    x <- matrix(draw_inverse(gx, ux), two_block, n)[seq_len(B), , drop = FALSE]
-    y <- matrix(draw_inverse(gy, uy), two_block, m)[seq_len(B), , drop = FALSE]
+    # elements do not depend on n.  Only the B samples used are drawn.
+    x <- matrix(draw_inverse(gx, matrix(ux, two_block, n)[seq_len(B), ]), B, n)
+    y <- matrix(draw_inverse(gy, matrix(uy, two_block, m)[seq_len(B), ]), B, m)
     st <- two_statistics(x, y, k)
     reject <- reject + sum(st$K[!st$ties] > cr$K)
     for (r in which(st$ties)) {

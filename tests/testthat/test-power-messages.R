@@ -37,6 +37,13 @@ bad_calls <- list(
   list(quote(power_ks_test(10, function(q) ppois(q, 3), g, support = "0:10")), "ksdist_error_support", "'support' must be a numeric vector"),
   list(quote(power_ks_test(10, function(q) ifelse(q < 0, 0, 0.3 + 0.7 * pexp(q)), g)), "ksdist_error_support", "jumps at 0 .* give the points where it jumps as 'support'"),
   list(quote(power_ks_test(10, "pnorm", g, support = 1:3)), "ksdist_error_support", "does not jump at"),
+  # Step functions that are not distribution functions, as null or truth.
+  list(quote(power_ks_test(20, stepfun(1:3, c(0, 0.2, 0.5, 0.8)), function(q) ppois(q, 2))), "ksdist_error_null",
+       "step function given as 'null' must be a distribution function"),
+  list(quote(power_ks_test(20, function(q) ppois(q, 2), stepfun(1:3, c(0.1, 0.2, 0.5, 1)))), "ksdist_error_null",
+       "step function given as 'true' must be a distribution function"),
+  list(quote(power_ks_test(20, true = list(x = stepfun(1:2, c(0, 0.5, 0.9)), y = "pnorm"), nsim = 10)),
+       "ksdist_error_null", "step function given as 'true\\$x' must be"),
   list(quote(power_ks_test(null = "pnorm", true = "pnorm", power = 0.8)), "ksdist_error_power", "does not depart from 'null'"),
   list(quote(power_ks_test(null = "pnorm", true = function(q) pnorm(q, 1), power = 0.8, alternative = "greater")),
        "ksdist_error_power", "upwards"),
