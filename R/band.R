@@ -13,8 +13,7 @@
 ks_band <- function(x, level = 0.95, alternative = c("two.sided", "upper", "lower")) {
   xname <- deparse1(substitute(x))
   alternative <- check_band_side(alternative)
-  if (!is.numeric(level) || length(level) != 1L || is.na(level) || level <= 0 || level >= 1)
-    stop_call("'level' must be a single number between 0 and 1", "ksdist_error_argument")
+  level <- check_prob_arg(level, "level")
   x <- check_sample(x, "x")
   k <- sum(is.na(x))
   if (k) x <- x[!is.na(x)]

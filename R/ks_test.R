@@ -26,9 +26,7 @@ ks_test.default <- function(x, y, ..., alternative = c("two.sided", "less", "gre
   if (!is.null(exact) && (!is.logical(exact) || length(exact) != 1L || is.na(exact)))
     stop_call("'exact' must be NULL, TRUE or FALSE", "ksdist_error_argument")
   tol <- check_tol(tol)
-  if (!is.numeric(sig.level) || length(sig.level) != 1L || is.na(sig.level) ||
-      sig.level <= 0 || sig.level >= 1)
-    stop_call("'sig.level' must be a single number between 0 and 1", "ksdist_error_argument")
+  sig.level <- check_prob_arg(sig.level, "sig.level")
   if (!is.null(B)) B <- check_B(B)
   x <- check_sample(x, "x")
   x_na <- sum(is.na(x))
@@ -166,7 +164,7 @@ one_stat <- function(xs, nd, alternative) {
   # The largest distance, as drawn by plot(): from F to F_n at x_(k), or
   # from F(x_(k)-) to F_n(x_(k)-).
   segment <- if (up) c(xs[k], Fx[k], k / n) else c(xs[k], Fl[k], (k - 1) / n)
-  list(D = D, Fx = Fx, Fl = Fl, jumps = any(Fl < Fx), ties = anyDuplicated(xs) > 0,
+  list(D = D, Fx = Fx, Fl = Fl, jumps = any(Fl < Fx), ties = n > 1L && any(xs[-1L] == xs[-n]),
        segment = segment)
 }
 
