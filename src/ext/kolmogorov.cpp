@@ -51,33 +51,6 @@ namespace ksx {
 // Smirnov-Birnbaum-Tingey: P(D_n^+ >= s / n) for 0 < s < n.
 // ---------------------------------------------------------------------------
 
-namespace {
-
-// Running log-sum-exp of positive terms with a double-double accumulator.
-struct LogSum {
-    double ref;
-    dd acc;
-};
-
-void logsum_add(LogSum *a, double l) {
-    if (l == -INFINITY) return;
-    if (l > a->ref) {
-        const double f = std::exp(a->ref - l);
-        a->acc = dd_mul_d(a->acc, f);
-        a->ref = l;
-        a->acc = dd_add_d(a->acc, 1.0);
-    } else {
-        a->acc = dd_add_d(a->acc, std::exp(l - a->ref));
-    }
-}
-
-xp logsum_value(const LogSum *a) {
-    if (a->ref == -INFINITY) return xp_zero();
-    return xp_mul(xp_exp(a->ref), xp_make(dd_val(a->acc)));
-}
-
-} // namespace
-
 SbtTerms sbt_terms(int n, dd s) {
     SbtTerms t;
     t.N = static_cast<double>(n);
@@ -99,7 +72,7 @@ SbtTerms sbt_terms(int n, dd s) {
 // at large n and d only the terms near the peak are formed.
 xp sbt_upper(int n, dd s) {
     const SbtTerms t = sbt_terms(n, s);
-    LogSum sum = {-INFINITY, dd_of(0.0)};
+    LogAcc sum = {-INFINITY, dd_of(0.0), dd_of(0.0), 0.0};
     PollClock work;
     double j0 = std::floor(t.N / 2.0 - t.sv);
     if (!(j0 >= 0.0)) j0 = 0.0;
@@ -108,15 +81,16 @@ xp sbt_upper(int n, dd s) {
         const double e = dir;
         int since = 0;
         for (double j = dir < 0 ? j0 : j0 + 1.0; j >= 0.0 && j <= t.jmax; j += e) {
-            logsum_add(&sum, sbt_log_term(&t, j));
+            logacc_add(&sum, sbt_log_term(&t, j));
             poll(&work, 64.0);
             if (++since >= 64) {
                 since = 0;
-                if (sbt_log_rest(t.N, t.s, t.jmax, j, e) < sum.ref + std::log(sum.acc.hi) - 40.0) break;
+                if (sbt_log_rest(t.N, t.s, t.jmax, j, e) < sum.ref + std::log(sum.pos.hi) - 40.0) break;
             }
         }
     }
-    return logsum_value(&sum);
+    double kappa;
+    return logacc_value(&sum, &kappa);
 }
 
 namespace {

@@ -117,6 +117,44 @@ SEXP ksx_d_kolmogorov(SEXP x, SEXP n, SEXP logp, SEXP alt);
 SEXP ksx_q_kolmogorov(SEXP p, SEXP n, SEXP lower, SEXP logp, SEXP alt);
 SEXP ksx_r_kolmogorov(SEXP nn, SEXP n, SEXP alt);
 
+// Sums of positive terms given by their logarithms, kept as double-doubles
+// times e^ref: one sum, or the positive and the negative parts of a sum with
+// both signs, on a common reference so that the rounding of a rescaling
+// factor scales both alike and cannot be amplified by their cancellation.
+// The reference moves only when a term exceeds it by e^move: 0 keeps it
+// at the largest term so far; 40 keeps the roundings of a long increasing
+// run of terms from piling up.
+struct LogAcc {
+    double ref;
+    dd pos, neg;
+    double move;
+};
+
+inline void logacc_add(LogAcc *a, double l, bool negative = false) {
+    if (l == -INFINITY) return;
+    if (a->ref == -INFINITY) {
+        a->ref = l;
+    } else if (l > a->ref + a->move) {
+        const double f = std::exp(a->ref - l);
+        a->pos = dd_mul_d(a->pos, f);
+        a->neg = dd_mul_d(a->neg, f);
+        a->ref = l;
+    }
+    dd *acc = negative ? &a->neg : &a->pos;
+    *acc = dd_add_d(*acc, std::exp(l - a->ref));
+}
+
+// pos - neg; *kappa = (pos + neg) / (pos - neg) (infinite when the
+// difference is not positive).
+inline xp logacc_value(const LogAcc *a, double *kappa) {
+    *kappa = INFINITY;
+    if (a->ref == -INFINITY) return xp_zero();
+    const double v = dd_val(dd_sub(a->pos, a->neg));
+    if (!(v > 0.0)) return xp_zero();
+    *kappa = (dd_val(a->pos) + dd_val(a->neg)) / v;
+    return xp_mul(xp_exp(a->ref), xp_make(v));
+}
+
 } // namespace ksx
 
 #endif

@@ -62,47 +62,12 @@ namespace {
 // that half-width is below 2^-54 of it.
 // ---------------------------------------------------------------------------
 
-// Sums of positive terms given by their logarithms, kept as double-doubles
-// times e^ref: one sum, or the positive and the negative parts of a sum with
-// both signs, on a common reference so that the rounding of a rescaling
-// factor scales both alike and cannot be amplified by their cancellation.
-// The reference moves only when a term exceeds it by e^40, so that such
-// roundings do not pile up over a long increasing run of terms.
-struct LogAcc {
-    double ref;
-    dd pos, neg;
-};
-
-void logacc_add(LogAcc *a, double l, bool negative = false) {
-    if (l == -INFINITY) return;
-    if (a->ref == -INFINITY) {
-        a->ref = l;
-    } else if (l > a->ref + 40.0) {
-        const double f = std::exp(a->ref - l);
-        a->pos = dd_mul_d(a->pos, f);
-        a->neg = dd_mul_d(a->neg, f);
-        a->ref = l;
-    }
-    dd *acc = negative ? &a->neg : &a->pos;
-    *acc = dd_add_d(*acc, std::exp(l - a->ref));
-}
-
-// pos - neg; *kappa = (pos + neg) / (pos - neg) (infinite when the
-// difference is not positive).
-xp logacc_value(const LogAcc *a, double *kappa) {
-    *kappa = INFINITY;
-    if (a->ref == -INFINITY) return xp_zero();
-    const double v = dd_val(dd_sub(a->pos, a->neg));
-    if (!(v > 0.0)) return xp_zero();
-    *kappa = (dd_val(a->pos) + dd_val(a->neg)) / v;
-    return xp_mul(xp_exp(a->ref), xp_make(v));
-}
 
 xp sbt_slope(int n, dd s, double *kappa) {
     const SbtTerms t = sbt_terms(n, s);
     const dd s2n = dd_mul_d(dd_mul(s, s), t.N);
     const double logs = std::log(t.sv);
-    LogAcc sum = {-INFINITY, dd_of(0.0), dd_of(0.0)};
+    LogAcc sum = {-INFINITY, dd_of(0.0), dd_of(0.0), 40.0};
     PollClock work;
     for (double j = 0.0; j <= t.jmax; j += 1.0) {
         const dd rest = dd_add_d(t.top, -j); // n - s - j > 0
@@ -198,7 +163,7 @@ xp one_sided_density(int n, dd s) {
 // bounds an error).
 xp boundary_density_sum(int n, dd s) {
     const double N = static_cast<double>(n);
-    LogAcc sum = {-INFINITY, dd_of(0.0), dd_of(0.0)};
+    LogAcc sum = {-INFINITY, dd_of(0.0), dd_of(0.0), 40.0};
     PollClock work;
     for (double i = dd_floor(s) + 1.0; i <= N; i += 1.0) {
         const double a = dd_val(dd_div_d(dd_add_d(dd_neg(s), i), N));
