@@ -220,9 +220,6 @@ namespace {
 // tiles for each instruction set (128-bit SSE2, which every x86-64 has,
 // 256-bit AVX2 and 512-bit AVX-512) is generated below; the best one the
 // processor supports is chosen at run time.
-typedef double v2d __attribute__((vector_size(16), aligned(8), may_alias));
-typedef double v4d __attribute__((vector_size(32), aligned(8), may_alias));
-typedef double v8d __attribute__((vector_size(64), aligned(8), may_alias));
 
 enum Kernel { KERNEL_SCALAR = 0, KERNEL_SSE2 = 1, KERNEL_AVX2 = 2, KERNEL_AVX512 = 3 };
 

@@ -87,6 +87,29 @@
 namespace ks {
 
 // ---------------------------------------------------------------------------
+// Vectors.
+//
+// Vectors of doubles (GCC's vector extensions) for the kernels: operations
+// act lane by lane, so every lane rounds as the scalar code would; loads
+// and stores go through double arrays (may_alias, 8-byte alignment).  Where
+// the toolchain supports it (GCC on x86-64 Linux, not under
+// AddressSanitizer), KS_CLONES builds a kernel for AVX2 beside the baseline
+// (KS_CLONES_512 also for AVX-512), the best chosen when the object loads.
+// ---------------------------------------------------------------------------
+typedef double v2d __attribute__((vector_size(16), aligned(8), may_alias));
+typedef double v4d __attribute__((vector_size(32), aligned(8), may_alias));
+typedef double v8d __attribute__((vector_size(64), aligned(8), may_alias));
+
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) && \
+    !defined(__SANITIZE_ADDRESS__)
+#define KS_CLONES __attribute__((target_clones("avx2", "default")))
+#define KS_CLONES_512 __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define KS_CLONES
+#define KS_CLONES_512
+#endif
+
+// ---------------------------------------------------------------------------
 // Barriers.
 //
 // KS_OPAQUE(v) is an empty asm statement that claims to read and rewrite v in

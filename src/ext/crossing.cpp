@@ -210,15 +210,6 @@ xp acc_value(const Acc *a) {
 // at every step that would shave about 1e-17 off the mass.  Blocks of eight
 // outputs whose terms all exist go through the vector unit, lanes apart, so
 // that they get the bits of the scalar loop.
-typedef double v4d __attribute__((vector_size(32), aligned(8), may_alias));
-
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) && \
-    !defined(__SANITIZE_ADDRESS__)
-#define KSX_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define KSX_CLONES
-#endif
-
 inline double conv_one(const double *v, int64_t vlen, const double *kh, const double *kl, int64_t klen,
                        int64_t o) {
     int64_t j1 = klen - 1;
@@ -236,7 +227,7 @@ inline double conv_one(const double *v, int64_t vlen, const double *kh, const do
     return hi + lo;
 }
 
-KSX_CLONES
+KS_CLONES
 void convolve(const double *v, int64_t vlen, const double *kh, const double *kl, int64_t klen, double *out,
               int64_t olen) {
     int64_t full_end = vlen; // outputs below this have every j with o - j < vlen

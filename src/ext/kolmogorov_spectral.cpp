@@ -842,7 +842,6 @@ dd log_move(dd lz, dd z_old, double e) {
 // every lane rounds as the scalar code would on any vector width.  (The
 // build switches contraction and reassociation off for these as for the
 // scalars.)
-typedef double v4d __attribute__((vector_size(32), aligned(8)));
 struct vdd {
     v4d hi, lo;
 };

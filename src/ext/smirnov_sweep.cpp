@@ -56,21 +56,10 @@
 namespace ksx {
 namespace {
 
-typedef double v4d __attribute__((vector_size(32), aligned(8), may_alias));
-// The per-cell exponent form works on eight lanes at a time: with AVX-512
-// that is one instruction per operation, elsewhere two or four.
-typedef double v8d __attribute__((vector_size(64), aligned(8), may_alias));
+// The per-cell exponent form works on eight lanes at a time (v8d): with
+// AVX-512 that is one instruction per operation, elsewhere two or four.
 typedef int64_t v8l __attribute__((vector_size(64), aligned(8), may_alias));
 typedef uint64_t v8u __attribute__((vector_size(64), aligned(8), may_alias));
-
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__) && \
-    !defined(__SANITIZE_ADDRESS__)
-#define KS2_CLONES __attribute__((target_clones("avx2", "default")))
-#define KS2_CLONES_512 __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define KS2_CLONES
-#define KS2_CLONES_512
-#endif
 
 // Values below this are set to 0, so that no product or sum ever produces a
 // subnormal (weights are at least 2^-32, products stay above 2^-1012).
@@ -238,12 +227,12 @@ inline __attribute__((always_inline)) double diag_plain(const double *A, double 
     return mx;
 }
 
-KS2_CLONES
+KS_CLONES
 double diag_stay(const double *A, double *B, const double *I, int64_t lo, int64_t hi, int64_t s) {
     return diag_plain<true>(A, B, I, lo, hi, s);
 }
 
-KS2_CLONES
+KS_CLONES
 void diag_left(const double *A, double *B, const double *I, int64_t lo, int64_t hi, int64_t s) {
     diag_plain<false>(A, B, I, lo, hi, s);
 }
@@ -325,7 +314,7 @@ inline __attribute__((always_inline)) void half_wide(const double *MA, const int
     if (i <= hi) wide8<X>(MA, EA, MB, EB, I, hi - 7, sd, r);
 }
 
-KS2_CLONES_512
+KS_CLONES_512
 void diag_wide(const double *MA, const int64_t *EA, double *MB, int64_t *EB, const double *I,
                int64_t lo, int64_t hi, int64_t s) {
     const double sd = static_cast<double>(s);
