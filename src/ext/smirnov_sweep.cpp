@@ -584,6 +584,11 @@ double smirnov_cells(int64_t K, int m, int n, int alt) {
     smaller_first(&m, &n, &alt);
     if (K < 0 || m < 1) return 0.0;
     const double md = m, nd = n, Nd = md + nd, Kd = static_cast<double>(K);
+    // Small lattices: all their cells, a bound that costs nothing.  The
+    // estimate below is for the limits and the progress line, which care
+    // only about far larger counts, and would cost more than the sweep.
+    const double all = (md + 1.0) * (nd + 1.0);
+    if (all <= 65536.0) return all;
     const double T = std::log(2.0 * Nd) + 910.0 * 0.6931471805599453;
     // The widths of the diagonals at the midpoints of 256 equal stretches:
     // the cells of the diagonal within the strip and within the band of the
