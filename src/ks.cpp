@@ -1234,6 +1234,10 @@ struct BlockRows : DoubleRows {
 bool rows_likely_underflow(int m, int n, double q) {
     const double md = static_cast<double>(m), nd = static_cast<double>(n);
     const double limit = 960.0 * 0.6931471805599453;
+    // Every C(i + n, i) with i <= m is below 2^(m + n): with m + n < 960
+    // neither test below can pass, and the lgamma calls would cost more
+    // than the rows of a small lattice.
+    if (md + nd < 960.0) return false;
     for (int t = 0; t <= 32; t++) {
         const double i = std::floor(md * t / 32.0);
         const double j = std::floor(i * nd / md);
