@@ -62,8 +62,7 @@ SEXP ksx_hook_kolmogorov_method(SEXP sd, SEXP sn, SEXP smethod) {
     SpectralTails st;
     bool ok;
     if (method == METHOD_CROSSING) {
-        ContChecks g = cont_checks(n, s, ALT_TWO);
-        const Crossing cr = crossing(n, cont_next, &g, "the exact distribution of D_n");
+        const Crossing cr = cont_crossing(n, s, ALT_TWO);
         st.lower = at_most_one(cr.stay);
         st.upper = at_most_one(cr.leave);
         st.method = METHOD_CROSSING;

@@ -185,12 +185,12 @@ ContChecks cont_checks(int n, dd s, int alt) {
     return g;
 }
 
-namespace {
-
 Crossing cont_crossing(int n, dd s, int alt) {
     ContChecks g = cont_checks(n, s, alt);
     return crossing(n, cont_next, &g, "the exact distribution of D_n");
 }
+
+namespace {
 
 inline xp xp_one_minus(xp a) { return xp_make(1.0 - xp_value(a)); }
 

@@ -97,6 +97,9 @@ struct ContChecks {
     double ia, ib, passed_b; // next a index, next b index, b's passed
 };
 ContChecks cont_checks(int n, dd s, int alt);
+// The boundary-crossing recursion for a continuous null (P(D_n < s/n)
+// and its complement).
+Crossing cont_crossing(int n, dd s, int alt);
 bool cont_next(void *self, Check *c);
 // Takes the next of the checkpoints a_ia and b_ib (see kolmogorov.cpp).
 bool ab_next(dd s, double *ia, double *ib, double *passed_b, bool has_a, bool has_b, Check *c);
