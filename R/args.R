@@ -72,6 +72,23 @@ check_sample <- function(x, name) {
   as.double(x)
 }
 
+# The observations of x without its missing values, and how many were
+# missing.
+observations <- function(x, name) {
+  x <- check_sample(x, name)
+  na <- sum(is.na(x))
+  if (na) x <- x[!is.na(x)]
+  if (length(x) < 1L)
+    stop_call(sprintf("not enough (non-missing) '%s' observations", name), "ksdist_error_argument")
+  list(x = x, na = na)
+}
+
+# Ties in a sample tested against a continuous null.
+warn_ties_continuous <- function()
+  warn_call(paste("ties are present, which have probability 0 under a continuous null:",
+                  "the p-value is that of the statistic as computed from the tied data"),
+            "ksdist_warning_ties")
+
 # Number of draws of an r-function: as R's own, a vector longer than one
 # asks for as many draws as it has elements.
 draws <- function(nn) {

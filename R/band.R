@@ -14,12 +14,10 @@ ks_band <- function(x, level = 0.95, alternative = c("two.sided", "upper", "lowe
   xname <- deparse1(substitute(x))
   alternative <- check_band_side(alternative)
   level <- check_prob_arg(level, "level")
-  x <- check_sample(x, "x")
-  k <- sum(is.na(x))
-  if (k) x <- x[!is.na(x)]
+  obs <- observations(x, "x")
+  x <- obs$x
+  k <- obs$na
   n <- length(x)
-  if (n < 1L)
-    stop_call("not enough (non-missing) 'x' observations", "ksdist_error_argument")
   law <- switch(alternative, two.sided = "two.sided", upper = "less", lower = "greater")
   d <- qkolmogorov(level, n, alternative = law)
   band <- band_at(x, d, alternative)
@@ -90,12 +88,7 @@ band_steps <- function(b, lim) {
 
 `%||%` <- function(a, b) if (length(a) && !is.na(a)) a else b
 
-band_window <- function(b) {
-  f <- b$x[is.finite(b$x)]
-  rng <- if (length(f)) range(f) else c(-1, 1)
-  pad <- if (diff(rng) > 0) diff(rng) * 0.05 else 1
-  c(rng[1L] - pad, rng[2L] + pad)
-}
+band_window <- function(b) data_window(b$x, 0.05)
 
 # The ECDF with its band, shaded, and optionally a candidate null
 # distribution (a function, its name, or a step function, as ks_test's y).

@@ -274,7 +274,7 @@ default_B <- function(n, closed) {
 # The parameters of a distribution function: its arguments after the first,
 # without those that change what it returns.
 null_params <- function(cdf) {
-  f <- names(formals(if (is.primitive(cdf)) args(cdf) else cdf))
+  f <- names(cdf_formals(cdf))
   setdiff(f[-1L], c("lower.tail", "log.p", "log", "..."))
 }
 
@@ -283,7 +283,7 @@ null_params <- function(cdf) {
 name_params <- function(cdf, args) {
   if (!length(args)) return(args)
   f <- if (is.primitive(cdf)) args(cdf) else cdf
-  first <- names(formals(f))[1L]
+  first <- names(cdf_formals(f))[1L]
   call <- as.call(c(list(as.name("F"), as.name(".q")), args))
   mc <- tryCatch(match.call(f, call), error = function(e) NULL)
   if (is.null(mc)) return(args)
@@ -309,7 +309,7 @@ check_estimate <- function(estimate, nd, fixed, label) {
     stop_call("'estimate' needs a null with parameters, but a step function has none",
               "ksdist_error_estimate")
   params <- null_params(nd$cdf)
-  has_dots <- "..." %in% names(formals(if (is.primitive(nd$cdf)) args(nd$cdf) else nd$cdf))
+  has_dots <- "..." %in% names(cdf_formals(nd$cdf))
   dup <- estimate[duplicated(estimate)]
   if (length(dup))
     stop_call(sprintf("'estimate' names '%s' twice", dup[1L]), "ksdist_error_argument")
@@ -326,7 +326,7 @@ check_estimate <- function(estimate, nd, fixed, label) {
   }
   # Two forms of one parameter (pgamma's scale = 1/rate): the default of
   # one is written in terms of the other.
-  fm <- formals(if (is.primitive(nd$cdf)) args(nd$cdf) else nd$cdf)
+  fm <- cdf_formals(nd$cdf)
   for (p in estimate) {
     alias <- intersect(setdiff(all.vars(fm[[p]]), p), estimate)
     if (length(alias))
@@ -417,10 +417,7 @@ ks_estimated <- function(x, y, args, estimate, B, alternative, sig.level, env, y
   # the statistic's location, the plot and the warnings about ties.
   nd <- null_dist(y, c(fixed, as.list(est)), env, "y", ks_test_args)
   st <- one_stat(xs, nd, alternative)
-  if (st$ties && !st$jumps)
-    warn_call(paste("ties are present, which have probability 0 under a continuous null:",
-                    "the p-value is that of the statistic as computed from the tied data"),
-              "ksdist_warning_ties")
+  if (st$ties && !st$jumps) warn_ties_continuous()
   # D as the replicates compute it, so that a replicate equal to the data
   # gives the same double.
   D <- fitter$stat(matrix(xs, 1L), alternative)

@@ -28,11 +28,9 @@ ks_test.default <- function(x, y, ..., alternative = c("two.sided", "less", "gre
   tol <- check_tol(tol)
   sig.level <- check_prob_arg(sig.level, "sig.level")
   if (!is.null(B)) B <- check_B(B)
-  x <- check_sample(x, "x")
-  x_na <- sum(is.na(x))
-  if (x_na) x <- x[!is.na(x)]
-  if (length(x) < 1L)
-    stop_call("not enough (non-missing) 'x' observations", "ksdist_error_argument")
+  obs <- observations(x, "x")
+  x <- obs$x
+  x_na <- obs$na
   if (missing(y))
     stop_call("'y' must be a second sample (a numeric vector) or a distribution function, its name, or a step function",
               "ksdist_error_argument")
@@ -54,11 +52,9 @@ ks_test.default <- function(x, y, ..., alternative = c("two.sided", "less", "gre
     if (!is.null(estimate))
       stop_call("'estimate' belongs to a one-sample test against a distribution with parameters; two samples are compared as they are",
                 "ksdist_error_argument")
-    y <- check_sample(y, "y")
-    y_na <- sum(is.na(y))
-    if (y_na) y <- y[!is.na(y)]
-    if (length(y) < 1L)
-      stop_call("not enough (non-missing) 'y' observations", "ksdist_error_argument")
+    obs <- observations(y, "y")
+    y <- obs$x
+    y_na <- obs$na
     res <- ks_two(x, y, alternative, exact, tol, sig.level, B)
     res$data.name <- paste(na_note(xname, x_na), "and", na_note(yname, y_na))
     res$names <- c(xname, yname)
@@ -184,10 +180,7 @@ ks_one <- function(x, nd, alternative, exact, tol, support, sig.level, B = NULL)
                 "ksdist_warning_support")
   }
   discrete <- !is.null(range) && !identical(range, list(lo = 0, hi = 1))
-  if (st$ties && !discrete)
-    warn_call(paste("ties are present, which have probability 0 under a continuous null:",
-                    "the p-value is that of the statistic as computed from the tied data"),
-              "ksdist_warning_ties")
+  if (st$ties && !discrete) warn_ties_continuous()
   use_exact <- if (is.null(exact)) n <= (if (discrete) exact_discrete_limit else exact_one_limit) else exact
   se <- NULL
   if (use_exact && discrete) {

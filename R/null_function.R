@@ -82,7 +82,7 @@ check_null_args <- function(cdf, args, label, own) {
   if (length(turned))
     stop_call(sprintf("'%s' is passed to %s, which then no longer returns the distribution function: leave it out",
                       turned[1L], label), "ksdist_error_null")
-  formal <- names(formals(if (is.primitive(cdf)) args(cdf) else cdf))
+  formal <- names(cdf_formals(cdf))
   if (!"..." %in% formal) {
     unknown <- nm[nzchar(nm) & !nm %in% formal]
     # A name that matches one formal argument partially is R's to match.
@@ -182,3 +182,7 @@ left_limit <- function(F, t, Ft = F(t)) {
   if (length(w)) step_at(w, tt[w] - 2^-21, tt[w] - 2^-20)
   Fl
 }
+
+# The formal arguments of a distribution function (of a primitive, those
+# that args() shows).
+cdf_formals <- function(f) formals(if (is.primitive(f)) args(f) else f)

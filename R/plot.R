@@ -19,13 +19,7 @@ plot.ksdist_test <- function(x, main = x$method, sub = NULL, xlab = NULL,
   lty <- rep_len(lty, 2L)
   lwd <- rep_len(lwd, 2L)
   # The window covers the finite data; infinite values sit at its edges.
-  span <- function(s) {
-    f <- s[is.finite(s)]
-    rng <- if (length(f)) range(f) else c(-1, 1)
-    pad <- if (diff(rng) > 0) diff(rng) * 0.1 else 1
-    c(rng[1] - pad, rng[2] + pad)
-  }
-  lim <- if (is.null(xlim)) span(c(x$x, x$y)) else xlim
+  lim <- if (is.null(xlim)) data_window(c(x$x, x$y), 0.1) else xlim
   clip <- function(s) pmin(pmax(s, lim[1]), lim[2])
   step <- function(s) list(x = c(lim[1], clip(s), lim[2]), y = c(0, seq_along(s) / length(s), 1))
   a <- step(x$x)
@@ -49,4 +43,13 @@ plot.ksdist_test <- function(x, main = x$method, sub = NULL, xlab = NULL,
                      c(labels, "largest distance"), col = c(col, "red"), lty = c(lty, 1),
                      lwd = c(lwd, 2), bty = "n")
   invisible(x)
+}
+
+# The x range of a plot of the finite values s, widened by pad of its
+# width on each side (by 1 when it has none).
+data_window <- function(s, pad) {
+  f <- s[is.finite(s)]
+  rng <- if (length(f)) range(f) else c(-1, 1)
+  w <- if (diff(rng) > 0) diff(rng) * pad else 1
+  c(rng[1L] - w, rng[2L] + w)
 }
