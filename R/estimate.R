@@ -482,15 +482,9 @@ closed_fitter <- function(fam, par, estimate, n) {
 # from stats.  NULL when there is none.
 companion <- function(y, cdf, letter, env) {
   if (is.character(y)) {
-    parts <- strsplit(y, ":::?")[[1L]]
-    name <- parts[length(parts)]
-    if (!startsWith(name, "p")) return(NULL)
-    nm <- paste0(letter, substring(name, 2L))
-    if (length(parts) == 2L) {
-      ns <- tryCatch(asNamespace(parts[1L]), error = function(e) NULL)
-      return(if (!is.null(ns)) get0(nm, envir = ns, mode = "function", inherits = FALSE))
-    }
-    return(get0(nm, envir = env, mode = "function"))
+    nm <- function_name(y, env)
+    if (!startsWith(nm$name, "p")) return(NULL)
+    return(nm$find(paste0(letter, substring(nm$name, 2L))))
   }
   ns <- asNamespace("stats")
   for (nm in ls(ns, pattern = "^p")) {

@@ -42,15 +42,10 @@ null_function <- function(y, env, arg = "y") {
     if (!nzchar(y))
       stop_call(sprintf("'%s' is an empty string: give a distribution function or its name, such as \"pnorm\"%s",
                         arg, if (arg == "y") ", or a second sample" else ""))
-    parts <- strsplit(y, ":::?")[[1L]]
-    name <- parts[length(parts)]
-    pkg <- if (length(parts) == 2L) parts[1L] else NULL
-    find <- function(nm) {
-      if (is.null(pkg)) return(get0(nm, envir = env, mode = "function"))
-      ns <- tryCatch(asNamespace(pkg), error = function(e) NULL)
-      if (is.null(ns)) return(NULL)
-      get0(nm, envir = ns, mode = "function", inherits = FALSE)
-    }
+    nm_y <- function_name(y, env)
+    name <- nm_y$name
+    pkg <- nm_y$pkg
+    find <- nm_y$find
     qualified <- function(nm) if (is.null(pkg)) nm else paste0(pkg, "::", nm)
     kind <- c(d = "density", q = "quantile", r = "random-number")
     first <- substr(name, 1L, 1L)
@@ -186,3 +181,18 @@ left_limit <- function(F, t, Ft = F(t)) {
 # The formal arguments of a distribution function (of a primitive, those
 # that args() shows).
 cdf_formals <- function(f) formals(if (is.primitive(f)) args(f) else f)
+
+# A function's name as given ("pnorm", "stats::pnorm"): its last part, the
+# package, and a finder of functions by name in the same place (env, or
+# that package's namespace).
+function_name <- function(y, env) {
+  parts <- strsplit(y, ":::?")[[1L]]
+  pkg <- if (length(parts) == 2L) parts[1L] else NULL
+  find <- function(nm) {
+    if (is.null(pkg)) return(get0(nm, envir = env, mode = "function"))
+    ns <- tryCatch(asNamespace(pkg), error = function(e) NULL)
+    if (is.null(ns)) return(NULL)
+    get0(nm, envir = ns, mode = "function", inherits = FALSE)
+  }
+  list(name = parts[length(parts)], pkg = pkg, find = find)
+}
