@@ -79,7 +79,7 @@ null_range <- function(nd, support, xs = NULL, Fx = NULL, Fl = NULL) {
   }
   k1 <- min(K, first_at(function(k) F(s[k]) >= 1, a, K))
   k0 <- max(a, first_at(function(k) F(s[k]) > 0, a, k1) - 1L)
-  # F at the support points and just before them, a million points at a
+  # F at the support points and just before them, 2^18 points at a
   # time (R acts on an interrupt or time limit in between), checked as they
   # come: the pieces [0, F(s1-)], [F(s1), F(s2-)], ..., [F(sK), 1].  The
   # engine levels them (R's own functions dip by an ulp or two), makes atoms
@@ -164,7 +164,7 @@ check_data_jumps <- function(nd, s, xs, Fx, Fl) {
   invisible()
 }
 
-# F at many points, a million at a time, so that R can act on an interrupt
+# F at many points, 2^18 at a time, so that R can act on an interrupt
 # or time limit in between.
 values_in_chunks <- function(F, t) {
   n <- length(t)
